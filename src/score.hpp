@@ -1,0 +1,59 @@
+#pragma once
+// A parsed chart: metadata, linked notes, events and the timing table.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "fraction.hpp"
+#include "line.hpp"
+#include "meta.hpp"
+#include "notes/event.hpp"
+#include "notes/note.hpp"
+
+namespace corvane {
+
+struct TimedEvent {
+  Fraction time;  // seconds, denominator <= 1000000000
+  Event state;    // cumulative state; bar = the event's bar
+};
+
+class Score {
+ public:
+  Meta meta;
+  std::vector<NoteData> notes;
+  std::vector<std::size_t> active_notes;
+  std::vector<Event> events;
+  std::optional<std::vector<TimedEvent>> timed_events;
+
+  // Chart text in; throws Error for the inputs without a sound result, with
+  // the 1-based line number in the message.
+  static Score from_str(std::string_view content);
+  // Whole file as UTF-8; unreadable or invalid UTF-8 throws Error(ErrorKind::Io)
+  // whose message is the system's description.
+  static Score open(const std::string& path);
+
+  void init_by_lines(const std::vector<Line>& lines);
+  void init_notes();
+  void init_events();
+
+  // --- timing queries -------------------------------------------------------
+  // (time of bar, copy of the governing state).
+  std::pair<Fraction, Event> get_timed_event(Fraction bar);
+  Fraction get_time_delta(Fraction bar_from, Fraction bar_to);
+  double get_time_delta_f64(Fraction bar_from, Fraction bar_to);
+  Fraction get_bar_by_time(double time) const;
+
+  // Allocation-free forms used by the renderer: the time of a bar, and the
+  // governing state by reference (valid until the events change).
+  Fraction time_at(Fraction bar);
+  const Event& state_at(Fraction bar);
+
+ private:
+  void build_timing_table();
+  std::size_t governing_index(Fraction bar) const;
+};
+
+}  // namespace corvane
