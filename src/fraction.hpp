@@ -1,8 +1,10 @@
 #pragma once
 // Exact rational number on signed 64-bit integers, always in lowest terms
-// with a positive denominator. Every overflowing step throws
-// Error(ErrorKind::Overflow); a zero denominator throws
-// Error(ErrorKind::ZeroDivision). Nothing here allocates.
+// with a positive denominator. Results are exact: when an intermediate
+// product overflows 64 bits the operation is redone in 128 bits, and a
+// result that does not fit throws Error(ErrorKind::Overflow), never wraps.
+// A zero denominator throws Error(ErrorKind::ZeroDivision). Nothing here
+// allocates (except the message of a thrown error).
 #include <compare>
 #include <cstddef>
 #include <cstdint>
