@@ -79,6 +79,8 @@ std::uint32_t base36_two(std::string_view text) noexcept;
 // Trims, then removes one enclosing pair of like quote marks. A text that
 // trims to a lone quote mark throws Error(ErrorKind::Value).
 std::string strip_quotes(std::string_view text);
+// strip_quotes without the copy: a view into text.
+std::string_view strip_quotes_view(std::string_view text);
 
 struct ScoreCell {
   Fraction position;      // in [0, 1)
