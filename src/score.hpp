@@ -20,6 +20,38 @@ struct TimedEvent {
   Event state;    // cumulative state; bar = the event's bar
 };
 
+// The floating-point walk behind Score::get_bar_by_time, kept as prefix data
+// so that a caller adding events one at a time (the rebase retimes each note
+// against a growing event list) answers every lookup in O(log n) instead of
+// walking the whole list again. Events are taken in list order, which need
+// not be bar order.
+class TimeWalk {
+ public:
+  // Appends one event to the walked list (amortised O(1)).
+  void push(const Event& e);
+  void clear();
+  std::size_t size() const noexcept { return entries_.size(); }
+  // The bar at `time` seconds, denominator <= 1000000. The first event sits at
+  // the time the timing table gives it (its bar at the initial tempo), so this
+  // inverts Score::get_timed_event also when that event lies after bar 0.
+  Fraction bar_at(double time) const;
+
+ private:
+  friend class Score;
+  // True once the answer for `time` no longer depends on events pushed later.
+  bool settled(double time) const noexcept;
+
+  struct Entry {
+    Fraction bar;         // bar of the state merged through this event
+    Fraction bpm;         // its tempo and bar length
+    Fraction bar_length;
+    double start;         // walk time at which this event takes over
+    double reach;         // max of `start` over entries 1..this (NaN skipped)
+  };
+  std::vector<Entry> entries_;
+  Event state_ = Event::initial_state();
+};
+
 class Score {
  public:
   Meta meta;

@@ -1,0 +1,319 @@
+// Timing queries of a Score: the exact timing table (bar -> seconds) and the
+// floating-point walk (seconds -> bar) shared with the rebase through TimeWalk.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstddef>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "error.hpp"
+#include "score.hpp"
+
+namespace corvane {
+
+namespace {
+
+// Times kept in the table are bounded so that sums over long charts stay
+// within 64 bits; bars found from a time, and the times behind a float
+// difference, use the coarser bound.
+constexpr std::int64_t kTableBound = 1000000000;
+constexpr std::int64_t kBarBound = 1000000;
+
+// Every state reached by merging keeps bpm and bar_length present (merging
+// never clears them and initial_state sets both), so these are never empty.
+const Fraction& bpm_of(const Event& state) { return *state.bpm; }
+const Fraction& bar_length_of(const Event& state) { return *state.bar_length; }
+
+// Time of `bar` from the table entry that governs it, continuing that entry's
+// tempo forwards or backwards.
+Fraction time_from(const TimedEvent& entry, Fraction bar) {
+  const Fraction per_bar = bar_length_of(entry.state) * Fraction(60) / bpm_of(entry.state);
+  return (entry.time + per_bar * (bar - entry.state.bar)).limit_denominator(kTableBound);
+}
+
+// --- Bar from a walked time -----------------------------------------------------
+//
+// The bar at a time is state.bar + from_f64(dt) x bpm / (bar_length x 60),
+// bounded to denominator 1000000. from_f64 of an ordinary time difference
+// often has a denominator near 10^14 (the double is not a short decimal), so
+// the product with a tempo such as 161/2 and the sum with the state's bar can
+// leave 64 bits although the bounded result is small. The exact value is
+// therefore formed in 128 bits; when it fits in 64 bits it is bounded by
+// Fraction::limit_denominator itself, otherwise by the same closest-fraction
+// search carried out in 128 bits.
+
+using Wide = __int128;
+
+[[noreturn]] void bar_overflow() {
+  throw Error(ErrorKind::Overflow, "bar at time does not fit in a 64-bit fraction");
+}
+
+Wide wide_abs(Wide v) { return v < 0 ? -v : v; }
+
+Wide wide_gcd(Wide a, Wide b) {
+  a = wide_abs(a);
+  b = wide_abs(b);
+  while (b != 0) {
+    const Wide r = a % b;
+    a = b;
+    b = r;
+  }
+  return a;
+}
+
+Wide wide_mul(Wide a, Wide b) {
+  Wide r;
+  if (__builtin_mul_overflow(a, b, &r)) bar_overflow();
+  return r;
+}
+
+Wide wide_add(Wide a, Wide b) {
+  Wide r;
+  if (__builtin_add_overflow(a, b, &r)) bar_overflow();
+  return r;
+}
+
+// Quotient rounded towards negative infinity; y > 0.
+Wide floor_div(Wide x, Wide y) {
+  Wide q = x / y;
+  if (x % y != 0 && x < 0) --q;
+  return q;
+}
+
+struct WideFraction {
+  Wide num;
+  Wide den;  // > 0
+
+  static WideFraction reduced(Wide n, Wide d) {
+    const Wide g = wide_gcd(n, d);
+    if (g > 1) {
+      n /= g;
+      d /= g;
+    }
+    return {n, d};
+  }
+  double to_double() const { return static_cast<double>(num) / static_cast<double>(den); }
+  bool fits() const {
+    constexpr Wide lo = std::numeric_limits<std::int64_t>::min();
+    constexpr Wide hi = std::numeric_limits<std::int64_t>::max();
+    return num > lo && num <= hi && den <= hi;
+  }
+  Fraction narrow() const {
+    if (!fits()) bar_overflow();
+    return Fraction(static_cast<std::int64_t>(num), static_cast<std::int64_t>(den));
+  }
+};
+
+// Fraction::limit_denominator's search, for values beyond 64 bits.
+Fraction wide_limit_denominator(const WideFraction& value, Wide bound) {
+  if (value.den <= bound) return value.narrow();
+  Wide p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+  Wide x = value.num, y = value.den;
+  for (;;) {
+    const Wide a = floor_div(x, y);
+    const Wide q2 = wide_add(q0, wide_mul(a, q1));
+    if (q2 > bound) break;
+    const Wide p2 = wide_add(p0, wide_mul(a, p1));
+    p0 = p1;
+    q0 = q1;
+    p1 = p2;
+    q1 = q2;
+    const Wide next_y = x - a * y;
+    x = y;
+    y = next_y;
+    if (y == 0) break;
+  }
+  const Wide k = (bound - q0) / q1;
+  const WideFraction bound1 =
+      WideFraction::reduced(wide_add(p0, wide_mul(k, p1)), wide_add(q0, wide_mul(k, q1)));
+  const WideFraction bound2 = WideFraction::reduced(p1, q1);
+  const double v = value.to_double();
+  const bool second = std::fabs(bound2.to_double() - v) <= std::fabs(bound1.to_double() - v);
+  return (second ? bound2 : bound1).narrow();
+}
+
+std::int64_t gcd64(std::int64_t a, std::int64_t b) {
+  std::uint64_t x = a < 0 ? 0 - static_cast<std::uint64_t>(a) : static_cast<std::uint64_t>(a);
+  std::uint64_t y = b < 0 ? 0 - static_cast<std::uint64_t>(b) : static_cast<std::uint64_t>(b);
+  while (y != 0) {
+    const std::uint64_t r = x % y;
+    x = y;
+    y = r;
+  }
+  return static_cast<std::int64_t>(x);
+}
+
+Fraction bar_after(Fraction bar, Fraction bpm, Fraction bar_length, double dt) {
+  const Fraction q = Fraction::from_f64(dt);
+  const Fraction rate = bpm / (bar_length * Fraction(60));
+  if (q.is_zero()) return bar.limit_denominator(kBarBound);
+  // q x rate, cross-reduced: both are in lowest terms, so the product is too,
+  // and each product of two 64-bit values fits in 128 bits.
+  const std::int64_t g1 = gcd64(q.numerator(), rate.denominator());
+  const std::int64_t g2 = gcd64(q.denominator(), rate.numerator());
+  const Wide step_num = static_cast<Wide>(q.numerator() / g1) * (rate.numerator() / g2);
+  const Wide step_den = static_cast<Wide>(q.denominator() / g2) * (rate.denominator() / g1);
+  // bar + step over the least common denominator; with g the gcd of the two
+  // denominators, the sum's only common factors with its denominator divide g.
+  const std::int64_t bar_den = bar.denominator();
+  const std::int64_t g = gcd64(bar_den, static_cast<std::int64_t>(step_den % bar_den));
+  Wide num = wide_add(wide_mul(step_num, bar_den / g), wide_mul(bar.numerator(), step_den / g));
+  Wide den = wide_mul(step_den, bar_den / g);
+  if (g > 1) {
+    const std::int64_t common = gcd64(g, static_cast<std::int64_t>(num % g));
+    if (common > 1) {
+      num /= common;
+      den /= common;
+    }
+  }
+  const WideFraction sum{num, den};
+  if (sum.fits()) return sum.narrow().limit_denominator(kBarBound);
+  return wide_limit_denominator(sum, kBarBound);
+}
+
+}  // namespace
+
+// --- TimeWalk -----------------------------------------------------------------
+
+void TimeWalk::push(const Event& e) {
+  // The entry before the first event is the initial state at bar 0, time 0.0,
+  // so the first event starts at its bar at the initial tempo, exactly where
+  // the timing table puts it; at bar 0 that adds nothing.
+  Fraction prev_bar;
+  Fraction prev_bpm;
+  Fraction prev_length;
+  double prev_start = 0.0;
+  if (entries_.empty()) {
+    prev_bar = state_.bar;
+    prev_bpm = bpm_of(state_);
+    prev_length = bar_length_of(state_);
+  } else {
+    const Entry& prev = entries_.back();
+    prev_bar = prev.bar;
+    prev_bpm = prev.bpm;
+    prev_length = prev.bar_length;
+    prev_start = prev.start;
+  }
+  const Fraction segment = prev_length * Fraction(60) / prev_bpm * (e.bar - prev_bar);
+  const double start = prev_start + segment.to_double();
+
+  state_.merge_from(e);
+
+  // The first entry's start never stops the walk: it is the origin.
+  double reach = -std::numeric_limits<double>::infinity();
+  if (!entries_.empty()) {
+    const double before = entries_.back().reach;
+    reach = start > before ? start : before;  // a NaN start never stops the walk
+  }
+  entries_.push_back(Entry{state_.bar, bpm_of(state_), bar_length_of(state_), start, reach});
+}
+
+void TimeWalk::clear() {
+  entries_.clear();
+  state_ = Event::initial_state();
+}
+
+bool TimeWalk::settled(double time) const noexcept {
+  return !entries_.empty() && entries_.back().reach > time;
+}
+
+Fraction TimeWalk::bar_at(double time) const {
+  Fraction bar;
+  Fraction bpm;
+  Fraction length;
+  double start = 0.0;
+  if (entries_.empty()) {
+    const Event initial = Event::initial_state();
+    bar = initial.bar;
+    bpm = bpm_of(initial);
+    length = bar_length_of(initial);
+  } else {
+    // The walk stops at the first event whose successor starts strictly after
+    // `time`, else at the last event. `reach` is a running maximum, so the
+    // first such successor is a partition point even when bars go backwards.
+    const auto first_after = std::partition_point(
+        entries_.begin() + 1, entries_.end(),
+        [time](const Entry& entry) { return !(entry.reach > time); });
+    const Entry& governing = *(first_after - 1);
+    bar = governing.bar;
+    bpm = governing.bpm;
+    length = governing.bar_length;
+    start = governing.start;
+  }
+  return bar_after(bar, bpm, length, time - start);
+}
+
+// --- Score ----------------------------------------------------------------------
+
+void Score::build_timing_table() {
+  std::vector<TimedEvent> table;
+  table.reserve(events.empty() ? 1 : events.size());
+  Event state = Event::initial_state();
+  if (events.empty()) {
+    table.push_back(TimedEvent{Fraction(0), std::move(state)});
+  } else {
+    Fraction time;
+    Fraction prev;
+    for (const Event& e : events) {
+      // Bounded after every step: the rounding carries into later entries.
+      time = (time + (e.bar - prev) * bar_length_of(state) * Fraction(60) / bpm_of(state))
+                 .limit_denominator(kTableBound);
+      state.merge_from(e);
+      prev = e.bar;
+      table.push_back(TimedEvent{time, state});
+    }
+  }
+  timed_events = std::move(table);
+}
+
+std::size_t Score::governing_index(Fraction bar) const {
+  const std::vector<TimedEvent>& table = *timed_events;
+  const auto end = std::partition_point(
+      table.begin(), table.end(), [bar](const TimedEvent& te) { return te.state.bar <= bar; });
+  const auto count = static_cast<std::size_t>(end - table.begin());
+  return count == 0 ? 0 : count - 1;
+}
+
+Fraction Score::time_at(Fraction bar) {
+  if (!timed_events) build_timing_table();
+  return time_from((*timed_events)[governing_index(bar)], bar);
+}
+
+const Event& Score::state_at(Fraction bar) {
+  if (!timed_events) build_timing_table();
+  return (*timed_events)[governing_index(bar)].state;
+}
+
+std::pair<Fraction, Event> Score::get_timed_event(Fraction bar) {
+  if (!timed_events) build_timing_table();
+  const TimedEvent& entry = (*timed_events)[governing_index(bar)];
+  return {time_from(entry, bar), entry.state};
+}
+
+Fraction Score::get_time_delta(Fraction bar_from, Fraction bar_to) {
+  const Fraction to = time_at(bar_to);
+  const Fraction from = time_at(bar_from);
+  return to - from;
+}
+
+double Score::get_time_delta_f64(Fraction bar_from, Fraction bar_to) {
+  const Fraction to = time_at(bar_to).limit_denominator(kBarBound);
+  const Fraction from = time_at(bar_from).limit_denominator(kBarBound);
+  return (to - from).to_double();
+}
+
+Fraction Score::get_bar_by_time(double time) const {
+  // The same walk the rebase keeps incrementally; stop pushing events once
+  // later ones can no longer change the answer.
+  TimeWalk walk;
+  walk.entries_.reserve(events.size());
+  for (const Event& e : events) {
+    walk.push(e);
+    if (walk.settled(time)) break;
+  }
+  return walk.bar_at(time);
+}
+
+}  // namespace corvane
