@@ -21,7 +21,8 @@ std::string fixed(double v, int decimals);
 // At most six significant digits, %g-like with the exponent rule.
 void append_format_g(std::string& out, double v);
 std::string format_g(double v);
-// & < > " escaped, in that order.
+// & < > " escaped, in that order. Characters that XML cannot hold at all
+// (C0 controls other than tab, LF and CR; U+FFFE, U+FFFF) become U+FFFD.
 void append_escaped(std::string& out, std::string_view text);
 std::string escape_xml(std::string_view text);
 
