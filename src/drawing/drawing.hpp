@@ -61,9 +61,20 @@ struct Drawing {
 
   // The whole SVG document. Rebuilds cover_objects; fills the score's timing
   // table. Throws Error(ErrorKind::Value) when a skill label needs a missing
-  // skill_score_multi entry.
+  // skill_score_multi entry, and when the score is beyond the render limits
+  // below.
   std::string svg(Score& score, const Lyric* lyric);
 };
+
+// Render limits. A chart's measures have three digits, so its last bar is at
+// most 1000 and its beat lines number a few tens of thousands; a rebase or an
+// absurd bar length can ask for billions of bars or lines, which no document
+// could hold. Beyond these limits Drawing::svg throws Error(ErrorKind::Value)
+// instead of working for hours.
+// Largest last bar (the ceiling of the last active note's bar) drawn.
+inline constexpr std::int64_t kMaxRenderBars = 100000;
+// Largest number of beat lines over the bars 0 to the last bar.
+inline constexpr std::int64_t kMaxBeatLines = 1000000;
 
 // Defaults left to this implementation.
 extern const char* const kDefaultNoteHost;

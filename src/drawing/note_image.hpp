@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -13,5 +14,12 @@ void write_note_image(const Drawing& drawing, Score& score, std::size_t index, F
 // Flick arrow of one note, pushed as one entry onto `out` (flick_arrows).
 void write_flick_image(const Drawing& drawing, Score& score, std::size_t index, Fraction end,
                        std::vector<std::string>& out);
+
+// The same with the note's y in the column already known (the note loop has
+// it from the tick mark), which saves the two timing lookups.
+void write_note_image_at(const Drawing& drawing, std::span<const NoteData> notes,
+                         std::size_t index, double y, std::string& out);
+void write_flick_image_at(const Drawing& drawing, std::span<const NoteData> notes,
+                          std::size_t index, double y, std::vector<std::string>& out);
 
 }  // namespace corvane
