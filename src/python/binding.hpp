@@ -214,12 +214,15 @@ template <class T, class F>
 std::vector<T> to_list(PyObject* obj, F&& item) {
   detail::check_sequence(obj);
   std::vector<T> out;
-  // The length only sizes the reservation; asking for it may fail harmlessly.
+  // The length only sizes the reservation; asking for it may fail harmlessly,
+  // and a __len__ may claim anything, so the reservation is capped and the
+  // items themselves decide the size.
+  constexpr Py_ssize_t kMaxReserve = 4096;
   Py_ssize_t n = PySequence_Size(obj);
   if (n < 0) {
     PyErr_Clear();
   } else {
-    out.reserve(static_cast<std::size_t>(n));
+    out.reserve(static_cast<std::size_t>(n < kMaxReserve ? n : kMaxReserve));
   }
   Ref it = check(PyObject_GetIter(obj));
   while (Ref x = Ref::steal(PyIter_Next(it.get()))) out.push_back(item(x.get()));

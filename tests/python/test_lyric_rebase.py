@@ -98,6 +98,76 @@ class LyricTest(unittest.TestCase):
             m.Lyric.load(ReadProperty())
         self.assertEqual(str(cm.exception), "no reading")
 
+    def test_reading_precedence(self):
+        # A text wins over its own read; read wins over readlines.
+        class ReadableText(str):
+            def read(self):
+                return "1: a/b/c"
+
+        self.assertEqual(m.Lyric.load(ReadableText("1: a")).word_count(), 1)
+        # A text that cannot be encoded is not a text: its read is used.
+        self.assertEqual(m.Lyric.load(ReadableText("\ud800")).word_count(), 3)
+        with self.assertRaises(TypeError) as cm:
+            m.Lyric.load("\ud800")
+        self.assertEqual(str(cm.exception), "expected a string or a file-like object")
+
+        def never():
+            raise AssertionError("readlines looked at")
+
+        self.assertEqual(m.Lyric.load(Reader(read=lambda: "1: a", readlines=never)).word_count(), 1)
+        with self.assertRaises(TypeError) as cm:
+            m.Lyric.load(Reader(read=lambda: None, readlines=lambda: ["1: a"]))
+        self.assertEqual(str(cm.exception), "'None' is not an instance of 'str'")
+
+    def test_missing_attribute_by_attribute_error_subclass(self):
+        class Missing(AttributeError):
+            pass
+
+        class LinesOnly:
+            def __getattr__(self, name):
+                if name == "readlines":
+                    return lambda: ["1: a\n", "2: b"]
+                raise Missing(name)
+
+        self.assertEqual(m.Lyric.load(LinesOnly()).word_count(), 2)
+
+        class ReadLookupFails:
+            def __getattr__(self, name):
+                raise KeyError(name)
+
+        with self.assertRaises(KeyError):
+            m.Lyric.load(ReadLookupFails())
+
+        class LinesLookupFails:
+            def __getattr__(self, name):
+                if name == "read":
+                    raise AttributeError(name)
+                raise LookupError(name)
+
+        with self.assertRaises(LookupError):
+            m.Lyric.load(LinesLookupFails())
+
+    def test_readlines_results(self):
+        accepted = [
+            ([], 0),
+            (("1: a\n", "2: b/c"), 3),
+            (["1: a", "/b"], 2),  # joined without a line ending added
+        ]
+        for lines, words in accepted:
+            with self.subTest(lines=lines):
+                self.assertEqual(m.Lyric.load(Reader(readlines=lambda: lines)).word_count(), words)
+        refused = [
+            ("1: a", "Can't extract `str` to `Vec`"),
+            ({"1: a": 1}, "'dict' object is not an instance of 'Sequence'"),
+            ((x for x in ["1: a"]), "'generator' object is not an instance of 'Sequence'"),
+            (None, "'None' is not an instance of 'Sequence'"),
+            (["1: a", b"2: b"], "'bytes' object is not an instance of 'str'"),
+        ]
+        for lines, message in refused:
+            with self.subTest(lines=lines), self.assertRaises(TypeError) as cm:
+                m.Lyric.load(Reader(readlines=lambda: lines))
+            self.assertEqual(str(cm.exception), message)
+
     def test_binding(self):
         with self.assertRaises(TypeError) as cm:
             m.Lyric.load()

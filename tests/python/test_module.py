@@ -125,6 +125,18 @@ class ClassShapeTest(unittest.TestCase):
         self.assertEqual(str(inspect.signature(m.Fraction.limit_denominator)),
                          "(self, /, max_denominator)")
         self.assertEqual(str(inspect.signature(m.Fraction)), "(numerator, denominator=1)")
+        # Signature only: nothing after the end marker.
+        self.assertEqual(m.Fraction.__doc__, "")
+        self.assertIsNone(m.Fraction.limit_denominator.__doc__)
+        self.assertEqual(m.Fraction.limit_denominator.__text_signature__,
+                         "($self, max_denominator)")
+        # Properties carry no docstring.
+        for name in CLASSES:
+            cls = getattr(m, name)
+            for attr, member in vars(cls).items():
+                if type(member).__name__ == "getset_descriptor" and not attr.startswith("__"):
+                    with self.subTest(cls=name, attr=attr):
+                        self.assertIsNone(member.__doc__)
 
 
 class _Float:

@@ -278,6 +278,28 @@ class MusicMetaTest(unittest.TestCase):
         self.render({"skill_score_solo": [0.5], "skill_score_multi": [0.1, 0.2]})
         self.render({"fever_end_time": math.nan, "fever_score": math.inf})
 
+    def test_reported_length_only_sizes_the_list(self):
+        # A sequence whose __len__ is wrong or fails is still read item by item.
+        def sequence(items, length):
+            class Seq:
+                def __len__(self):
+                    return length()
+
+                def __getitem__(self, i):
+                    return items[i]
+
+            return Seq()
+
+        def failing_len():
+            raise ValueError("no length")
+
+        expected = self.render(TWO_SKILLS)
+        for length in (lambda: 2 ** 62, lambda: 2 ** 58, lambda: 0, failing_len):
+            with self.subTest(length=length):
+                meta = {"skill_score_solo": sequence([0.5], length),
+                        "skill_score_multi": sequence([0.25], length)}
+                self.assertEqual(self.render(meta), expected)
+
     def test_refused_values_carry_no_argument_name(self):
         self.assert_type_error({"fever_end_time": None}, "must be real number, not NoneType")
         self.assert_type_error({"fever_score": "1"}, "must be real number, not str")
@@ -386,6 +408,68 @@ class MusicMetaTest(unittest.TestCase):
         for name in RASTER:  # the raster functions never render
             with self.assertRaises(RuntimeError):
                 getattr(m, name)(SMALL, skill=True, music_meta=meta)
+
+
+def numpy_like(name, module="numpy", **members):
+    """An instance of a class that passes for numpy's boolean scalar type."""
+    return type(name, (), dict(members, __module__=module))()
+
+
+class FlagConversionTest(unittest.TestCase):
+    """skill: True, False, or numpy's boolean scalar by its type's module and name."""
+
+    def svg(self, skill):
+        return m.sus_to_svg(SMALL, skill=skill, music_meta=TWO_SKILLS)
+
+    def drawing_svg(self, skill):
+        return m.Drawing(m.Score.open(SMALL), skill=skill, music_meta=TWO_SKILLS).svg()
+
+    def test_numpy_boolean_by_truth_value(self):
+        on, off = self.svg(True), self.svg(False)
+        self.assertNotEqual(on, off)
+        for name in ("bool_", "bool"):
+            with self.subTest(name=name):
+                yes = numpy_like(name, __bool__=lambda self: True)
+                no = numpy_like(name, __bool__=lambda self: False)
+                self.assertEqual(self.svg(yes), on)
+                self.assertEqual(self.svg(no), off)
+                self.assertEqual(self.drawing_svg(yes), on)
+                self.assertEqual(self.drawing_svg(no), off)
+
+    def test_refusals(self):
+        def refused(value, message):
+            for call in (self.svg, lambda v: m.Drawing(skill=v)):
+                with self.assertRaises(TypeError) as cm:
+                    call(value)
+                self.assertEqual(str(cm.exception), message)
+
+        refused(numpy_like("bool_", "numpyx", __bool__=lambda self: True),
+                "argument 'skill': 'bool_' object is not an instance of 'bool'")
+        refused(numpy_like("bool8", __bool__=lambda self: True),
+                "argument 'skill': 'bool8' object is not an instance of 'bool'")
+        refused(numpy_like("bool_"),
+                "argument 'skill': object of type 'bool_' does not define a '__bool__' conversion")
+        # A length is no truth-value conversion of its own.
+        refused(numpy_like("bool_", __len__=lambda self: 1),
+                "argument 'skill': object of type 'bool_' does not define a '__bool__' conversion")
+        for value in (0, 1, 1.0, "True", None):
+            with self.subTest(value=value), self.assertRaises(TypeError):
+                self.svg(value)
+
+    def test_truth_value_errors(self):
+        def raising(exc):
+            def fn(self):
+                raise exc
+            return fn
+
+        with self.assertRaises(ZeroDivisionError):
+            self.svg(numpy_like("bool_", __bool__=raising(ZeroDivisionError("truth"))))
+        with self.assertRaises(TypeError) as cm:
+            self.svg(numpy_like("bool_", __bool__=raising(TypeError("truth"))))
+        self.assertEqual(str(cm.exception), "argument 'skill': truth")
+        with self.assertRaises(TypeError) as cm:
+            self.svg(numpy_like("bool_", __bool__=lambda self: 1))
+        self.assertTrue(str(cm.exception).startswith("argument 'skill': "), str(cm.exception))
 
 
 class DrawingConstructionTest(unittest.TestCase):
