@@ -4,19 +4,20 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <system_error>
-#include <utility>
 
 #include "error.hpp"
+#include "fraction_wide.hpp"
+#include "numbers.hpp"
 #include "unicode.hpp"
 
 namespace corvane {
 
 namespace {
 
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
-using i128 = __int128;
+using fraction_detail::gcd;
+using fraction_detail::i128;
+using fraction_detail::magnitude;
+using fraction_detail::u64;
 
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
@@ -27,44 +28,10 @@ struct Parts {
   std::int64_t d = 1;
 };
 
-// |v| without the undefined negation of INT64_MIN.
-inline u64 magnitude(std::int64_t v) noexcept { return v < 0 ? u64(0) - u64(v) : u64(v); }
-
-inline u64 gcd64(u64 a, u64 b) noexcept {
-  if (a == 0) return b;
-  if (b == 0) return a;
-  const int shift = __builtin_ctzll(a | b);
-  a >>= __builtin_ctzll(a);
-  do {
-    b >>= __builtin_ctzll(b);
-    if (a > b) std::swap(a, b);
-    b -= a;
-  } while (b != 0);
-  return a << shift;
-}
-
-inline int ctz128(u128 v) noexcept {
-  const u64 lo = static_cast<u64>(v);
-  return lo != 0 ? __builtin_ctzll(lo) : 64 + __builtin_ctzll(static_cast<u64>(v >> 64));
-}
-
-u128 gcd128(u128 a, u128 b) noexcept {
-  if (a == 0) return b;
-  if (b == 0) return a;
-  const int shift = ctz128(a | b);
-  a >>= ctz128(a);
-  do {
-    b >>= ctz128(b);
-    if (a > b) std::swap(a, b);
-    b -= a;
-  } while (b != 0);
-  return a << shift;
-}
-
 // Gcd of a value and a positive denominator: at most that denominator, so
 // it always fits back into a signed 64-bit integer.
 inline std::int64_t gcd_with_den(std::int64_t v, std::int64_t den) noexcept {
-  return static_cast<std::int64_t>(gcd64(magnitude(v), u64(den)));
+  return static_cast<std::int64_t>(gcd(magnitude(v), u64(den)));
 }
 
 std::string int_text(std::int64_t v) {
@@ -97,10 +64,14 @@ inline bool from_magnitudes(bool negative, u64 mn, u64 md, Parts& out) noexcept 
   return true;
 }
 
-// Reduction of n/d (d != 0) to lowest terms with a positive denominator.
-// False only when the reduced value leaves the 64-bit range, which needs
-// n = INT64_MIN or d = INT64_MIN.
-inline bool reduce64(std::int64_t n, std::int64_t d, Parts& out) noexcept {
+// Reduction of n/d (d != 0) to lowest terms with a positive denominator, at
+// the width of the candidates; false when the reduced value leaves the 64-bit
+// fields. 64-bit candidates fail only with n = INT64_MIN or d = INT64_MIN;
+// 128-bit ones serve the rare operations whose 64-bit intermediate products
+// overflow while the reduced result may still fit (they come from products
+// of two 64-bit values, so their magnitudes stay below 2^127).
+template <class Int>
+inline bool reduce_to_fields(Int n, Int d, Parts& out) noexcept {
   if (n == 0) {
     out = {0, 1};
     return true;
@@ -109,30 +80,61 @@ inline bool reduce64(std::int64_t n, std::int64_t d, Parts& out) noexcept {
     out = {1, 1};
     return true;
   }
-  u64 mn = magnitude(n);
-  u64 md = magnitude(d);
-  const u64 g = gcd64(mn, md);
+  auto mn = magnitude(n);
+  auto md = magnitude(d);
+  const auto g = gcd(mn, md);
   mn /= g;
   md /= g;
-  return from_magnitudes((n < 0) != (d < 0), mn, md, out);
+  if constexpr (sizeof(Int) > sizeof(std::int64_t)) {
+    if ((mn >> 64) != 0 || (md >> 64) != 0) return false;
+  }
+  return from_magnitudes((n < 0) != (d < 0), static_cast<u64>(mn), static_cast<u64>(md), out);
 }
 
-// The same reduction on 128-bit candidates, for the rare operations whose
-// 64-bit intermediate products overflow while the reduced result may still
-// fit. The candidates come from products of two 64-bit values, so their
-// magnitudes stay below 2^127.
-inline bool reduce128(i128 n, i128 d, Parts& out) noexcept {
-  if (n == 0) {
-    out = {0, 1};
+inline bool reduce64(std::int64_t n, std::int64_t d, Parts& out) noexcept {
+  return reduce_to_fields(n, d, out);
+}
+inline bool reduce128(i128 n, i128 d, Parts& out) noexcept { return reduce_to_fields(n, d, out); }
+
+// a/b + c/d, or a/b - c/d, reduced. Equal denominators need no product;
+// otherwise the least common denominator is used. When a 64-bit step
+// overflows, the sum is redone in 128 bits; false when the reduced result
+// does not fit.
+template <bool Subtract>
+inline bool sum_parts(std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d,
+                      Parts& r) noexcept {
+  const auto combine64 = [](std::int64_t x, std::int64_t y, std::int64_t* out) {
+    if constexpr (Subtract) {
+      return __builtin_sub_overflow(x, y, out);
+    } else {
+      return __builtin_add_overflow(x, y, out);
+    }
+  };
+  const auto combine128 = [](i128 x, i128 y) {
+    if constexpr (Subtract) {
+      return x - y;
+    } else {
+      return x + y;
+    }
+  };
+  if (b == d) {
+    std::int64_t s;
+    if (!combine64(a, c, &s)) {
+      reduce64(s, b, r);  // a positive denominator always fits
+      return true;
+    }
+    return reduce128(combine128(a, c), b, r);
+  }
+  const std::int64_t g = gcd_with_den(b, d);
+  const std::int64_t lb = d / g;  // l / b
+  const std::int64_t ld = b / g;  // l / d
+  std::int64_t l, x, y, s;
+  if (!__builtin_mul_overflow(b, lb, &l) && !__builtin_mul_overflow(a, lb, &x) &&
+      !__builtin_mul_overflow(c, ld, &y) && !combine64(x, y, &s)) {
+    reduce64(s, l, r);
     return true;
   }
-  u128 mn = n < 0 ? u128(0) - u128(n) : u128(n);
-  u128 md = d < 0 ? u128(0) - u128(d) : u128(d);
-  const u128 g = gcd128(mn, md);
-  mn /= g;
-  md /= g;
-  if ((mn >> 64) != 0 || (md >> 64) != 0) return false;
-  return from_magnitudes((n < 0) != (d < 0), static_cast<u64>(mn), static_cast<u64>(md), out);
+  return reduce128(combine128(i128(a) * lb, i128(c) * ld), i128(b) * lb, r);
 }
 
 struct FloorDiv {
@@ -151,116 +153,6 @@ inline FloorDiv floor_div(std::int64_t x, std::int64_t y) noexcept {
   return {q, r};
 }
 
-// Decimal integer: optional sign, then ASCII digits only, in the 64-bit range.
-std::optional<std::int64_t> parse_int(std::string_view s) noexcept {
-  if (s.empty()) return std::nullopt;
-  std::size_t digits = 0;
-  if (s[0] == '+' || s[0] == '-') digits = 1;
-  if (digits == s.size()) return std::nullopt;
-  for (std::size_t i = digits; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return std::nullopt;
-  }
-  // from_chars takes a leading '-' but not '+'.
-  const char* first = s.data() + (s[0] == '+' ? 1 : 0);
-  const char* last = s.data() + s.size();
-  std::int64_t value = 0;
-  const auto res = std::from_chars(first, last, value);
-  if (res.ec != std::errc() || res.ptr != last) return std::nullopt;
-  return value;
-}
-
-inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-bool equals_ignoring_case(std::string_view s, std::string_view lower) noexcept {
-  if (s.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lower[i]) return false;
-  }
-  return true;
-}
-
-// Decimal floating-point literal: [sign] (inf | infinity | nan | mantissa
-// [exponent]), letters in any case. The grammar is checked here because
-// from_chars alone would accept a prefix of the text and "nan(...)".
-std::optional<double> parse_float(std::string_view s) noexcept {
-  if (s.empty()) return std::nullopt;
-  const bool negative = s[0] == '-';
-  std::string_view body = (s[0] == '+' || s[0] == '-') ? s.substr(1) : s;
-  if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
-    return negative ? -std::numeric_limits<double>::infinity()
-                    : std::numeric_limits<double>::infinity();
-  }
-  if (equals_ignoring_case(body, "nan")) {
-    return negative ? -std::numeric_limits<double>::quiet_NaN()
-                    : std::numeric_limits<double>::quiet_NaN();
-  }
-
-  std::size_t i = 0;
-  const std::size_t int_begin = i;
-  while (i < body.size() && is_digit(body[i])) ++i;
-  const std::size_t int_end = i;
-  std::size_t frac_begin = i;
-  std::size_t frac_end = i;
-  if (i < body.size() && body[i] == '.') {
-    ++i;
-    frac_begin = i;
-    while (i < body.size() && is_digit(body[i])) ++i;
-    frac_end = i;
-  }
-  if (int_end == int_begin && frac_end == frac_begin) return std::nullopt;  // no digits
-  // Decimal exponent of the leading significant digit, to tell overflow
-  // from underflow when from_chars reports the value out of range.
-  long long scale = 0;
-  bool nonzero = false;
-  for (std::size_t k = int_begin; k < int_end; ++k) {
-    if (body[k] != '0') {
-      scale = static_cast<long long>(int_end - k) - 1;
-      nonzero = true;
-      break;
-    }
-  }
-  if (!nonzero) {
-    for (std::size_t k = frac_begin; k < frac_end; ++k) {
-      if (body[k] != '0') {
-        scale = -static_cast<long long>(k - frac_begin) - 1;
-        nonzero = true;
-        break;
-      }
-    }
-  }
-  if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
-    ++i;
-    bool exp_negative = false;
-    if (i < body.size() && (body[i] == '+' || body[i] == '-')) {
-      exp_negative = body[i] == '-';
-      ++i;
-    }
-    const std::size_t exp_begin = i;
-    long long exponent = 0;
-    while (i < body.size() && is_digit(body[i])) {
-      if (exponent < 1000000000) exponent = exponent * 10 + (body[i] - '0');
-      ++i;
-    }
-    if (i == exp_begin) return std::nullopt;
-    scale += exp_negative ? -exponent : exponent;
-  }
-  if (i != body.size()) return std::nullopt;
-
-  double value = 0.0;
-  const char* first = body.data();
-  const char* last = body.data() + body.size();
-  const auto res = std::from_chars(first, last, value);
-  if (res.ptr != last) return std::nullopt;
-  if (res.ec == std::errc::result_out_of_range) {
-    value = (nonzero && scale > 0) ? std::numeric_limits<double>::infinity() : 0.0;
-  } else if (res.ec != std::errc()) {
-    return std::nullopt;
-  }
-  return negative ? -value : value;
-}
-
 }  // namespace
 
 Fraction::Fraction(std::int64_t numerator, std::int64_t denominator) {
@@ -277,53 +169,13 @@ Fraction::Fraction(std::int64_t numerator, std::int64_t denominator) {
 
 Fraction Fraction::add(Fraction o) const {
   Parts r;
-  if (den_ == o.den_) {
-    std::int64_t s;
-    if (!__builtin_add_overflow(num_, o.num_, &s)) {
-      reduce64(s, den_, r);  // a positive denominator always fits
-      return Fraction(Raw{}, r.n, r.d);
-    }
-    if (!reduce128(i128(num_) + o.num_, den_, r)) throw_overflow("Fraction addition");
-    return Fraction(Raw{}, r.n, r.d);
-  }
-  const std::int64_t g = gcd_with_den(den_, o.den_);
-  const std::int64_t lb = o.den_ / g;  // l / den_
-  const std::int64_t ld = den_ / g;    // l / o.den_
-  std::int64_t l, x, y, s;
-  if (!__builtin_mul_overflow(den_, lb, &l) && !__builtin_mul_overflow(num_, lb, &x) &&
-      !__builtin_mul_overflow(o.num_, ld, &y) && !__builtin_add_overflow(x, y, &s)) {
-    reduce64(s, l, r);
-    return Fraction(Raw{}, r.n, r.d);
-  }
-  if (!reduce128(i128(num_) * lb + i128(o.num_) * ld, i128(den_) * lb, r)) {
-    throw_overflow("Fraction addition");
-  }
+  if (!sum_parts<false>(num_, den_, o.num_, o.den_, r)) throw_overflow("Fraction addition");
   return Fraction(Raw{}, r.n, r.d);
 }
 
 Fraction Fraction::sub(Fraction o) const {
   Parts r;
-  if (den_ == o.den_) {
-    std::int64_t s;
-    if (!__builtin_sub_overflow(num_, o.num_, &s)) {
-      reduce64(s, den_, r);
-      return Fraction(Raw{}, r.n, r.d);
-    }
-    if (!reduce128(i128(num_) - o.num_, den_, r)) throw_overflow("Fraction subtraction");
-    return Fraction(Raw{}, r.n, r.d);
-  }
-  const std::int64_t g = gcd_with_den(den_, o.den_);
-  const std::int64_t lb = o.den_ / g;
-  const std::int64_t ld = den_ / g;
-  std::int64_t l, x, y, s;
-  if (!__builtin_mul_overflow(den_, lb, &l) && !__builtin_mul_overflow(num_, lb, &x) &&
-      !__builtin_mul_overflow(o.num_, ld, &y) && !__builtin_sub_overflow(x, y, &s)) {
-    reduce64(s, l, r);
-    return Fraction(Raw{}, r.n, r.d);
-  }
-  if (!reduce128(i128(num_) * lb - i128(o.num_) * ld, i128(den_) * lb, r)) {
-    throw_overflow("Fraction subtraction");
-  }
+  if (!sum_parts<true>(num_, den_, o.num_, o.den_, r)) throw_overflow("Fraction subtraction");
   return Fraction(Raw{}, r.n, r.d);
 }
 
@@ -350,7 +202,7 @@ Fraction Fraction::div(Fraction o) const {
   // Named like the reciprocal of the divisor, as Python's fractions module does.
   if (o.num_ == 0) throw_zero_denominator(o.den_);
   if (num_ == 0) return Fraction();
-  const std::int64_t g1 = static_cast<std::int64_t>(gcd64(magnitude(num_), magnitude(o.num_)));
+  const std::int64_t g1 = static_cast<std::int64_t>(gcd(magnitude(num_), magnitude(o.num_)));
   const std::int64_t g2 = gcd_with_den(den_, o.den_);
   // With a zero dividend handled, g1 can be 2^63 only when both numerators
   // are INT64_MIN: then the quotient is den_ / o.den_, computed directly.
@@ -428,45 +280,13 @@ Fraction Fraction::limit_denominator(std::int64_t max_denominator) const {
   if (max_denominator < 1) {
     throw Error(ErrorKind::Value, "max_denominator should be at least 1");
   }
-  if (den_ <= max_denominator) return *this;
-
-  std::int64_t p0 = 0, q0 = 1, p1 = 1, q1 = 0;
-  std::int64_t x = num_, y = den_;
-  for (;;) {
-    const FloorDiv f = floor_div(x, y);
-    std::int64_t q2, t;
-    if (__builtin_mul_overflow(f.quotient, q1, &t) || __builtin_add_overflow(q0, t, &q2)) {
-      throw_overflow("Fraction.limit_denominator");
-    }
-    if (q2 > max_denominator) break;
-    std::int64_t p2;
-    if (__builtin_mul_overflow(f.quotient, p1, &t) || __builtin_add_overflow(p0, t, &p2)) {
-      throw_overflow("Fraction.limit_denominator");
-    }
-    p0 = p1;
-    q0 = q1;
-    p1 = p2;
-    q1 = q2;
-    x = y;
-    y = f.remainder;
-    if (y == 0) break;
-  }
-  // q1 >= 1 here: the first round always gives q2 = 1 <= max_denominator.
-  const std::int64_t k = (max_denominator - q0) / q1;
-  std::int64_t kp, kq, bn, bd;
-  if (__builtin_mul_overflow(k, p1, &kp) || __builtin_add_overflow(p0, kp, &bn) ||
-      __builtin_mul_overflow(k, q1, &kq) || __builtin_add_overflow(q0, kq, &bd)) {
+  // Every convergent of a value in lowest terms fits its fields, so this
+  // fails only defensively.
+  std::int64_t n, d;
+  if (!fraction_detail::closest_fraction(num_, den_, max_denominator, n, d)) {
     throw_overflow("Fraction.limit_denominator");
   }
-  Parts b1, b2;
-  if (!reduce64(bn, bd, b1) || !reduce64(p1, q1, b2)) {
-    throw_overflow("Fraction.limit_denominator");
-  }
-  const double v = to_double();
-  const double e1 = std::fabs(static_cast<double>(b1.n) / static_cast<double>(b1.d) - v);
-  const double e2 = std::fabs(static_cast<double>(b2.n) / static_cast<double>(b2.d) - v);
-  if (e2 <= e1) return Fraction(Raw{}, b2.n, b2.d);
-  return Fraction(Raw{}, b1.n, b1.d);
+  return Fraction(Raw{}, n, d);
 }
 
 std::optional<Fraction> Fraction::approximate_float(double value) noexcept {
@@ -487,7 +307,7 @@ std::optional<Fraction> Fraction::approximate_float(double value) noexcept {
     const std::int64_t d = a * d1 + d0;
     n0 = n1;
     d0 = d1;
-    const auto g = static_cast<std::int64_t>(gcd64(u64(n), u64(d)));
+    const auto g = static_cast<std::int64_t>(gcd(u64(n), u64(d)));
     if (g != 0) {
       n1 = n / g;
       d1 = d / g;
@@ -520,9 +340,9 @@ std::optional<Fraction> Fraction::parse(std::string_view text) {
   const std::string_view s = unicode::trim(text);
   const std::size_t slash = s.find('/');
   if (slash != std::string_view::npos) {
-    const auto n = parse_int(unicode::trim(s.substr(0, slash)));
+    const auto n = read_decimal<std::int64_t>(unicode::trim(s.substr(0, slash)));
     if (!n) return std::nullopt;
-    const auto d = parse_int(unicode::trim(s.substr(slash + 1)));
+    const auto d = read_decimal<std::int64_t>(unicode::trim(s.substr(slash + 1)));
     if (!d) return std::nullopt;
     if (*d == 0) throw_zero_denominator(*n);
     Parts r;
@@ -531,8 +351,8 @@ std::optional<Fraction> Fraction::parse(std::string_view text) {
     if (!reduce64(*n, *d, r)) return std::nullopt;
     return Fraction(Raw{}, r.n, r.d);
   }
-  if (const auto n = parse_int(s)) return Fraction(*n);
-  if (const auto v = parse_float(s)) return from_f64(*v);
+  if (const auto n = read_decimal<std::int64_t>(s)) return Fraction(*n);
+  if (const auto v = read_float(s)) return from_f64(*v);
   return std::nullopt;
 }
 

@@ -1,18 +1,14 @@
 #include "line.hpp"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <limits>
 #include <new>
 #include <string>
-#include <system_error>
-#include <type_traits>
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
 #include "error.hpp"
+#include "numbers.hpp"
 #include "unicode.hpp"
 
 namespace corvane {
@@ -137,127 +133,6 @@ std::optional<Match> find(const Pattern& pattern, std::string_view subject,
 }
 
 // ---------------------------------------------------------------------------
-// Number readers: exact grammars, no trimming, no locale.
-
-constexpr bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-// One optional sign, then one or more digits of `base`, nothing else, in range.
-template <class T>
-std::optional<T> read_signed(std::string_view text, int base) noexcept {
-  static_assert(std::is_signed_v<T>);
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  // Unsigned from_chars takes no sign of its own, so "+-5" and "--5" fail.
-  if (text.empty()) return std::nullopt;
-  std::uint64_t magnitude = 0;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
-  if (ec != std::errc{} || ptr != text.data() + text.size()) return std::nullopt;
-  const auto max = static_cast<std::uint64_t>(std::numeric_limits<T>::max());
-  if (!negative) {
-    if (magnitude > max) return std::nullopt;
-    return static_cast<T>(magnitude);
-  }
-  if (magnitude > max + 1) return std::nullopt;
-  if (magnitude == max + 1) return std::numeric_limits<T>::min();
-  return static_cast<T>(-static_cast<T>(magnitude));
-}
-
-std::optional<std::int32_t> read_i32(std::string_view text) noexcept {
-  return read_signed<std::int32_t>(text, 10);
-}
-std::optional<std::int64_t> read_i64(std::string_view text) noexcept {
-  return read_signed<std::int64_t>(text, 10);
-}
-std::optional<std::int32_t> read_radix36_i32(std::string_view text) noexcept {
-  return read_signed<std::int32_t>(text, 36);
-}
-
-bool equals_ascii_nocase(std::string_view text, std::string_view lower) noexcept {
-  if (text.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lower[i]) return false;
-  }
-  return true;
-}
-
-// Sign, then digits with an optional point (at least one digit), an optional
-// exponent; or inf / infinity / nan in any case.
-std::optional<double> read_f64(std::string_view text) noexcept {
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  if (equals_ascii_nocase(text, "inf") || equals_ascii_nocase(text, "infinity")) {
-    return negative ? -std::numeric_limits<double>::infinity()
-                    : std::numeric_limits<double>::infinity();
-  }
-  if (equals_ascii_nocase(text, "nan")) {
-    return negative ? -std::numeric_limits<double>::quiet_NaN()
-                    : std::numeric_limits<double>::quiet_NaN();
-  }
-
-  // Validate the grammar first: from_chars alone would accept "nan(...)" and
-  // stop silently at trailing text. Track where the first significant digit
-  // sits, to tell overflow from underflow below.
-  std::size_t p = 0;
-  std::size_t digits = 0;
-  std::int64_t magnitude_exp = 0;  // decimal exponent of the first significant digit, +1
-  bool significant = false;
-  for (; p < text.size() && is_ascii_digit(text[p]); ++p, ++digits) {
-    if (significant || text[p] != '0') {
-      significant = true;
-      ++magnitude_exp;
-    }
-  }
-  if (p < text.size() && text[p] == '.') {
-    for (++p; p < text.size() && is_ascii_digit(text[p]); ++p, ++digits) {
-      if (!significant) {
-        if (text[p] == '0') {
-          --magnitude_exp;
-        } else {
-          significant = true;
-        }
-      }
-    }
-  }
-  if (digits == 0) return std::nullopt;
-  if (p < text.size() && (text[p] == 'e' || text[p] == 'E')) {
-    ++p;
-    bool exp_negative = false;
-    if (p < text.size() && (text[p] == '+' || text[p] == '-')) {
-      exp_negative = text[p] == '-';
-      ++p;
-    }
-    std::size_t exp_digits = 0;
-    std::int64_t exponent = 0;
-    for (; p < text.size() && is_ascii_digit(text[p]); ++p, ++exp_digits) {
-      // Saturate: anything this large already decides overflow or underflow.
-      if (exponent < 1'000'000'000) exponent = exponent * 10 + (text[p] - '0');
-    }
-    if (exp_digits == 0) return std::nullopt;
-    magnitude_exp += exp_negative ? -exponent : exponent;
-  }
-  if (p != text.size()) return std::nullopt;
-
-  double value = 0.0;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value,
-                                   std::chars_format::general);
-  if (ec == std::errc::result_out_of_range) {
-    // Nearest double of a value beyond the range: infinity or zero.
-    value = magnitude_exp > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-  } else if (ec != std::errc{} || ptr != text.data() + text.size()) {
-    return std::nullopt;
-  }
-  return negative ? -value : value;
-}
-
-// ---------------------------------------------------------------------------
 // Small text helpers
 
 bool is_ascii(std::string_view text) noexcept {
@@ -299,7 +174,9 @@ void for_each_cell(std::string_view value, F&& f) {
 }
 
 // Measure of a data key: three Nd digits, 0 unless they are ASCII.
-std::int64_t read_measure(std::string_view digits) noexcept { return read_i64(digits).value_or(0); }
+std::int64_t read_measure(std::string_view digits) noexcept {
+  return read_decimal<std::int64_t>(digits).value_or(0);
+}
 
 // measure + i/n as one reduction (the measure has three digits, so no overflow).
 Fraction bar_at(std::int64_t measure, std::int64_t i, std::int64_t n) {
@@ -345,10 +222,12 @@ void parse_header(const Line& line, std::vector<ParsedItem>& out) {
   const std::string_view key = line.key;
   if (key == "REQUEST") {
     if (auto m = find(ticks_per_beat_pattern(), line.value)) {
-      if (auto ticks = read_i32(m->group(1))) out.emplace_back(item::TicksPerBeat{*ticks});
+      if (auto ticks = read_decimal<std::int32_t>(m->group(1))) {
+        out.emplace_back(item::TicksPerBeat{*ticks});
+      }
     }
   } else if (key == "HISPEED") {
-    out.emplace_back(item::HiSpeed{read_radix36_i32(line.value).value_or(0)});
+    out.emplace_back(item::HiSpeed{read_radix36<std::int32_t>(line.value).value_or(0)});
   } else if (key == "NOSPEED") {
     out.emplace_back(item::HiSpeed{std::nullopt});
   }
@@ -380,9 +259,9 @@ void parse_speed_timeline(std::string_view id_text, std::string_view value,
     auto m = find(speed_entry_pattern(), text, start);
     if (!m) break;
     HiSpeedEntry entry;
-    entry.measure = read_i32(m->group(1)).value_or(0);
-    entry.tick = read_i32(m->group(2)).value_or(0);
-    entry.speed = read_f64(m->group(3)).value_or(1.0);
+    entry.measure = read_decimal<std::int32_t>(m->group(1)).value_or(0);
+    entry.tick = read_decimal<std::int32_t>(m->group(2)).value_or(0);
+    entry.speed = read_float(m->group(3)).value_or(1.0);
     timeline.entries.push_back(entry);
     start = m->end();  // every match is at least four characters long
   }
@@ -444,7 +323,8 @@ void parse_data(const Line& line, std::vector<ParsedItem>& out) {
   if (auto m = find(bar_length_pattern(), key)) {
     item::Event result{};
     result.event.bar = Fraction(read_measure(m->group(1)));
-    result.event.bar_length = Fraction(read_i64(unicode::trim(value)).value_or(4));
+    result.event.bar_length =
+        Fraction(read_decimal<std::int64_t>(unicode::trim(value)).value_or(4));
     out.emplace_back(std::move(result));
     return;
   }

@@ -1,25 +1,15 @@
 #include "lyric.hpp"
 
-#include <charconv>
 #include <cstdint>
 
 #include "error.hpp"
+#include "line.hpp"
+#include "numbers.hpp"
 #include "unicode.hpp"
 
 namespace corvane {
 
 namespace {
-
-// Base bar of a line: an ASCII decimal that fits in i64, otherwise 0 (digits
-// of other scripts match the line pattern but do not count).
-std::int64_t parse_base(std::string_view digits) noexcept {
-  std::int64_t value = 0;
-  const char* first = digits.data();
-  const char* last = first + digits.size();
-  auto res = std::from_chars(first, last, value);
-  if (res.ec != std::errc() || res.ptr != last) return 0;
-  return value;
-}
 
 // Matches a trimmed line against "^(\d+): (.*)$" with Unicode digits and, on
 // success, appends its words. A hand matcher gives the same answers as the
@@ -39,7 +29,9 @@ void read_line(std::string_view line, std::vector<Word>& words) {
   if (digits_end == 0) return;
   if (line.size() - digits_end < 2 || line[digits_end] != ':' || line[digits_end + 1] != ' ') return;
 
-  const Fraction base{parse_base(line.substr(0, digits_end))};
+  // Digits of other scripts match the pattern but do not read: base 0, as
+  // for a value beyond the 64-bit range.
+  const Fraction base{read_decimal<std::int64_t>(line.substr(0, digits_end)).value_or(0)};
   const std::string_view rest = line.substr(digits_end + 2);
 
   std::int64_t parts = 1;
@@ -70,16 +62,10 @@ void read_line(std::string_view line, std::vector<Word>& words) {
 
 Lyric Lyric::load(std::string_view text) {
   Lyric lyric;
-  std::size_t pos = 0;
-  while (true) {
-    const std::size_t nl = text.find('\n', pos);
-    std::string_view line =
-        text.substr(pos, (nl == std::string_view::npos ? text.size() : nl) - pos);
-    if (nl != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+  // Cut like chart text: LF and CR LF end a line.
+  for_each_raw_line(text, [&](std::string_view line) {
     read_line(unicode::trim(line), lyric.words);
-    if (nl == std::string_view::npos) break;
-    pos = nl + 1;
-  }
+  });
   return lyric;
 }
 

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "error.hpp"
+#include "numbers.hpp"
 
 namespace corvane {
 
@@ -127,7 +128,7 @@ std::string describe(const std::string& what) {
 void append_number(std::string& out, std::size_t v) {
   char buf[24];
   auto res = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, res.ptr);
+  out.append(buf, static_cast<std::size_t>(res.ptr - buf));
 }
 
 // "<description> at line L column C"; the parser's position counts bytes
@@ -161,48 +162,6 @@ json parse_document(std::string_view text) {
   json::sax_parse(text.begin(), text.end(), &builder);
   if (builder.failed()) throw Error(ErrorKind::Json, error_message(text, builder.position(), builder.what()));
   return root;
-}
-
-// The number as a double in the shortest form that reads back the same,
-// always positional: 1e21 gives 1000000000000000000000, 1e-7 gives 0.0000001.
-void append_positional(std::string& out, double value) {
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-  std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
-  const std::size_t e_pos = sci.find('e');
-  if (e_pos == std::string_view::npos) {  // inf or nan: no positional form exists
-    out.append(sci);
-    return;
-  }
-  std::string_view mantissa = sci.substr(0, e_pos);
-  if (!mantissa.empty() && mantissa.front() == '-') {
-    out.push_back('-');
-    mantissa.remove_prefix(1);
-  }
-  char digits[32];
-  std::size_t n = 0;
-  for (char c : mantissa)
-    if (c != '.') digits[n++] = c;
-  int exponent = 0;
-  std::string_view exp_text = sci.substr(e_pos + 1);
-  if (!exp_text.empty() && exp_text.front() == '+') exp_text.remove_prefix(1);
-  std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exponent);
-
-  // The decimal point follows the first `point` digits.
-  const long point = static_cast<long>(exponent) + 1;
-  const long count = static_cast<long>(n);
-  if (point <= 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-point), '0');
-    out.append(digits, n);
-  } else if (point >= count) {
-    out.append(digits, n);
-    out.append(static_cast<std::size_t>(point - count), '0');
-  } else {
-    out.append(digits, static_cast<std::size_t>(point));
-    out.push_back('.');
-    out.append(digits + point, static_cast<std::size_t>(count - point));
-  }
 }
 
 const json* member(const json& obj, const char* key) {
@@ -245,7 +204,7 @@ Meta meta_from_json(const json& obj) {
       meta.set_field(it.key(), v.get_ref<const json::string_t&>());
     } else if (v.is_number() && Meta::has_field(it.key())) {
       number.clear();
-      append_positional(number, v.get<double>());
+      append_shortest_positional(number, v.get<double>());
       meta.set_field(it.key(), number);
     }
   }

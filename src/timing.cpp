@@ -1,7 +1,6 @@
 // Timing queries of a Score: the exact timing table (bar -> seconds) and the
 // floating-point walk (seconds -> bar) shared with the rebase through TimeWalk.
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstddef>
 #include <limits>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "fraction_wide.hpp"
 #include "score.hpp"
 
 namespace corvane {
@@ -44,23 +44,10 @@ Fraction time_from(const TimedEvent& entry, Fraction bar) {
 // Fraction::limit_denominator itself, otherwise by the same closest-fraction
 // search carried out in 128 bits.
 
-using Wide = __int128;
+using Wide = fraction_detail::i128;
 
 [[noreturn]] void bar_overflow() {
   throw Error(ErrorKind::Overflow, "bar at time does not fit in a 64-bit fraction");
-}
-
-Wide wide_abs(Wide v) { return v < 0 ? -v : v; }
-
-Wide wide_gcd(Wide a, Wide b) {
-  a = wide_abs(a);
-  b = wide_abs(b);
-  while (b != 0) {
-    const Wide r = a % b;
-    a = b;
-    b = r;
-  }
-  return a;
 }
 
 Wide wide_mul(Wide a, Wide b) {
@@ -75,68 +62,21 @@ Wide wide_add(Wide a, Wide b) {
   return r;
 }
 
-// Quotient rounded towards negative infinity; y > 0.
-Wide floor_div(Wide x, Wide y) {
-  Wide q = x / y;
-  if (x % y != 0 && x < 0) --q;
-  return q;
+// Fields a bar found from a time may take: the most negative numerator
+// counts as out of range on both paths below.
+bool fits64(Wide num, Wide den) {
+  constexpr Wide lo = std::numeric_limits<std::int64_t>::min();
+  constexpr Wide hi = std::numeric_limits<std::int64_t>::max();
+  return num > lo && num <= hi && den <= hi;
 }
 
-struct WideFraction {
-  Wide num;
-  Wide den;  // > 0
-
-  static WideFraction reduced(Wide n, Wide d) {
-    const Wide g = wide_gcd(n, d);
-    if (g > 1) {
-      n /= g;
-      d /= g;
-    }
-    return {n, d};
-  }
-  double to_double() const { return static_cast<double>(num) / static_cast<double>(den); }
-  bool fits() const {
-    constexpr Wide lo = std::numeric_limits<std::int64_t>::min();
-    constexpr Wide hi = std::numeric_limits<std::int64_t>::max();
-    return num > lo && num <= hi && den <= hi;
-  }
-  Fraction narrow() const {
-    if (!fits()) bar_overflow();
-    return Fraction(static_cast<std::int64_t>(num), static_cast<std::int64_t>(den));
-  }
-};
-
-// Fraction::limit_denominator's search, for values beyond 64 bits.
-Fraction wide_limit_denominator(const WideFraction& value, Wide bound) {
-  if (value.den <= bound) return value.narrow();
-  Wide p0 = 0, q0 = 1, p1 = 1, q1 = 0;
-  Wide x = value.num, y = value.den;
-  for (;;) {
-    const Wide a = floor_div(x, y);
-    const Wide q2 = wide_add(q0, wide_mul(a, q1));
-    if (q2 > bound) break;
-    const Wide p2 = wide_add(p0, wide_mul(a, p1));
-    p0 = p1;
-    q0 = q1;
-    p1 = p2;
-    q1 = q2;
-    const Wide next_y = x - a * y;
-    x = y;
-    y = next_y;
-    if (y == 0) break;
-  }
-  const Wide k = (bound - q0) / q1;
-  const WideFraction bound1 =
-      WideFraction::reduced(wide_add(p0, wide_mul(k, p1)), wide_add(q0, wide_mul(k, q1)));
-  const WideFraction bound2 = WideFraction::reduced(p1, q1);
-  const double v = value.to_double();
-  const bool second = std::fabs(bound2.to_double() - v) <= std::fabs(bound1.to_double() - v);
-  return (second ? bound2 : bound1).narrow();
-}
-
+// Gcd of two values of which one is positive, so it fits 64 bits. Euclid's
+// remainder steps rather than the binary gcd of the fraction code: here one
+// operand is usually a from_f64 denominator near 10^14 and the other small,
+// which a remainder step settles at once and a binary gcd in some 40 rounds.
 std::int64_t gcd64(std::int64_t a, std::int64_t b) {
-  std::uint64_t x = a < 0 ? 0 - static_cast<std::uint64_t>(a) : static_cast<std::uint64_t>(a);
-  std::uint64_t y = b < 0 ? 0 - static_cast<std::uint64_t>(b) : static_cast<std::uint64_t>(b);
+  std::uint64_t x = fraction_detail::magnitude(a);
+  std::uint64_t y = fraction_detail::magnitude(b);
   while (y != 0) {
     const std::uint64_t r = x % y;
     x = y;
@@ -168,9 +108,15 @@ Fraction bar_after(Fraction bar, Fraction bpm, Fraction bar_length, double dt) {
       den /= common;
     }
   }
-  const WideFraction sum{num, den};
-  if (sum.fits()) return sum.narrow().limit_denominator(kBarBound);
-  return wide_limit_denominator(sum, kBarBound);
+  if (fits64(num, den)) {
+    return Fraction(static_cast<std::int64_t>(num), static_cast<std::int64_t>(den))
+        .limit_denominator(kBarBound);
+  }
+  Wide n, d;
+  if (!fraction_detail::closest_fraction<Wide>(num, den, kBarBound, n, d) || !fits64(n, d)) {
+    bar_overflow();
+  }
+  return Fraction(static_cast<std::int64_t>(n), static_cast<std::int64_t>(d));
 }
 
 }  // namespace

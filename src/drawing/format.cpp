@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "drawing/drawing.hpp"
+#include "numbers.hpp"
 
 namespace corvane {
 
@@ -85,43 +86,14 @@ std::int64_t round_even(double v) noexcept {
 void append_int(std::string& out, std::int64_t v) {
   char buf[24];
   const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
+  out.append(buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
 void append_round(std::string& out, double v) { append_int(out, round_even(v)); }
 
 void append_shortest(std::string& out, double v) {
   if (append_special(out, v)) return;
-  // Shortest round-trip digits in scientific form, then laid out positionally.
-  char buf[40];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-  const char* p = buf;
-  const char* const stop = r.ptr;
-  if (*p == '-') {
-    out += '-';
-    ++p;
-  }
-  char digits[24];
-  int n = 0;
-  while (p != stop && *p != 'e') {
-    if (*p != '.') digits[n++] = *p;
-    ++p;
-  }
-  int exponent = 0;
-  if (p != stop) std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), stop, exponent);
-  const int point = exponent + 1;  // number of integer digits
-  if (point <= 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-point), '0');
-    out.append(digits, static_cast<std::size_t>(n));
-  } else if (point >= n) {
-    out.append(digits, static_cast<std::size_t>(n));
-    out.append(static_cast<std::size_t>(point - n), '0');
-  } else {
-    out.append(digits, static_cast<std::size_t>(point));
-    out += '.';
-    out.append(digits + point, static_cast<std::size_t>(n - point));
-  }
+  append_shortest_positional(out, v);
 }
 
 std::string shortest(double v) {
@@ -136,7 +108,7 @@ void append_fixed(std::string& out, double v, int decimals) {
   if (decimals <= kStackDecimals) {
     char buf[kFixedBuffer];
     const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    out.append(buf, r.ptr);
+    out.append(buf, static_cast<std::size_t>(r.ptr - buf));
     return;
   }
   std::string buf(kFixedBuffer + static_cast<std::size_t>(decimals), '\0');

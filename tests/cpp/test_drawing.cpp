@@ -348,11 +348,12 @@ TEST(Document, SubtitleRules) {
   EXPECT_EQ(subtitle("3", std::nullopt), "3 " + c);
   EXPECT_EQ(subtitle(" 0", std::nullopt), " 0 " + c);
   EXPECT_EQ(subtitle("stra\xC3\x9F" "e", std::nullopt), "STRASSE " + c);
-  // Texts that read wholly as a float equal to zero are left out.
-  for (const char* zero : {"0", "0.0", "-0", "+0", "0e3", "00.000", ".0", "0.", "0E-7", "1e-400"}) {
+  // Texts that read wholly as a float equal to zero are left out (the float
+  // grammar itself is tested with the shared reader, in test_numbers).
+  for (const char* zero : {"0", "-0", "0e3", "00.000", "1e-400"}) {
     EXPECT_EQ(subtitle(zero, std::nullopt), c) << zero;
   }
-  for (const char* other : {"inf", "NaN", "infinity", ".", "0x0", "e5", "0e", "1e-300", "0,0", "0 "}) {
+  for (const char* other : {"inf", "NaN", ".", "0x0", "1e-300", "0 "}) {
     EXPECT_NE(subtitle(other, std::nullopt), c) << other;
   }
 }

@@ -54,25 +54,17 @@ TEST(RoundEven, NaNAndOutOfRangeValuesSaturate) {
   EXPECT_EQ(s, "-2 0 -9223372036854775808");
 }
 
+// The positional layout is tested with the shared writer (test_numbers);
+// here: the document's own spelling of the non-finite values.
 TEST(Shortest, PositionalRoundTripText) {
   EXPECT_EQ(shortest(118), "118");
-  EXPECT_EQ(shortest(-3), "-3");
-  EXPECT_EQ(shortest(32), "32");
-  EXPECT_EQ(shortest(0), "0");
-  EXPECT_EQ(shortest(0.5), "0.5");
   EXPECT_EQ(shortest(16.0 / 56.0 * 32.0), "9.142857142857142");
-  EXPECT_EQ(shortest(-123.456), "-123.456");
-  EXPECT_EQ(shortest(1e21), "1" + std::string(21, '0'));
-  EXPECT_EQ(shortest(1.5e300), "15" + std::string(299, '0'));
   EXPECT_EQ(shortest(1e-7), "0.0000001");
-  EXPECT_EQ(shortest(5e-324), "0." + std::string(323, '0') + "5");
   EXPECT_EQ(shortest(-0.0), "-0");
   EXPECT_EQ(shortest(kNaN), "NaN");
+  EXPECT_EQ(shortest(-kNaN), "NaN");
   EXPECT_EQ(shortest(kInf), "inf");
   EXPECT_EQ(shortest(-kInf), "-inf");
-  for (double v : {0.1, 1.0 / 3.0, 2.0 / 3.0, 1e-5, 123456789.125, 1e16, 9007199254740993.0}) {
-    EXPECT_EQ(std::stod(shortest(v)), v) << shortest(v);
-  }
 }
 
 TEST(Fixed, CorrectlyRoundedFromTheBinaryValue) {

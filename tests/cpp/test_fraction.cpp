@@ -11,6 +11,7 @@
 
 #include "error.hpp"
 #include "fraction.hpp"
+#include "fraction_wide.hpp"
 
 using corvane::Error;
 using corvane::ErrorKind;
@@ -362,6 +363,33 @@ TEST(FractionLimit, FindsTheClosestFractionUnderTheBound) {
   }
 }
 
+// The same search at 128 bits serves bars found from a time, whose exact
+// value can leave 64 bits before it is bounded.
+TEST(FractionLimit, WideSearchMatchesTheNarrowOneAndReachesBeyond64Bits) {
+  using corvane::fraction_detail::closest_fraction;
+  std::mt19937_64 rng(7);
+  for (int i = 0; i < 3000; ++i) {
+    const Fraction v(static_cast<std::int64_t>(rng()), static_cast<std::int64_t>(rng() >> 1) | 1);
+    const auto bound = static_cast<std::int64_t>(rng() >> (1 + rng() % 63)) + 1;
+    i128 n = 0, d = 0;
+    ASSERT_TRUE(closest_fraction<i128>(v.numerator(), v.denominator(), bound, n, d));
+    const Fraction narrow = v.limit_denominator(bound);
+    ASSERT_EQ(n, narrow.numerator()) << v.fmt() << " bound " << bound;
+    ASSERT_EQ(d, narrow.denominator()) << v.fmt() << " bound " << bound;
+  }
+  // pi to 35 decimals, 19634954084936207740391521145496893 / 6.25e33.
+  const i128 pi_n = i128(19634954084936207) * i128(1000000000000000000) + 740391521145496893;
+  const i128 pi_d = i128(6250000000000000) * i128(1000000000000000000);
+  i128 n = 0, d = 0;
+  ASSERT_TRUE(closest_fraction<i128>(pi_n, pi_d, i128(1000000), n, d));
+  EXPECT_TRUE(n == 3126535 && d == 995207);
+  ASSERT_TRUE(closest_fraction<i128>(pi_n, pi_d, i128(100), n, d));
+  EXPECT_TRUE(n == 311 && d == 99);
+  // -(2^100 + 1) / 2^99 is just below -2.
+  ASSERT_TRUE(closest_fraction<i128>(-((i128(1) << 100) + 1), i128(1) << 99, i128(1000000), n, d));
+  EXPECT_TRUE(n == -2 && d == 1);
+}
+
 // --- floating point --------------------------------------------------------
 
 TEST(FractionFloat, ApproximationExamples) {
@@ -399,6 +427,9 @@ TEST(FractionFloat, FromF64SaturatesWhenNotApproximable) {
 
 // --- text ------------------------------------------------------------------
 
+// The integer and float grammars themselves are tested with the shared
+// readers (test_numbers); these cases cover what parse adds: the slash form,
+// trimming, the order of the forms and the mapping of floats to fractions.
 TEST(FractionParse, AcceptedAndRejectedForms) {
   const std::pair<const char*, std::optional<Fraction>> cases[] = {
       {" 6 / -4 ", F(-3, 2)},
@@ -412,7 +443,6 @@ TEST(FractionParse, AcceptedAndRejectedForms) {
       {"007", F(7)},
       {"", std::nullopt},
       {"+", std::nullopt},
-      {"-", std::nullopt},
       {"abc", std::nullopt},
       {"1_000", std::nullopt},
       {"99999999999999999999", F(kMax)},
@@ -422,29 +452,16 @@ TEST(FractionParse, AcceptedAndRejectedForms) {
       {"-9223372036854775808/-1", std::nullopt},
       {"inf", F(kMax)},
       {"-INF", F(kMin)},
-      {"+Infinity", F(kMax)},
       {"nan", F(0)},
       {"-NaN", F(0)},
-      {"nan(1)", std::nullopt},
-      {"infin", std::nullopt},
       {"1.", F(1)},
       {".5", F(1, 2)},
-      {"-.25", F(-1, 4)},
-      {".", std::nullopt},
       {"1e3", F(1000)},
-      {"1E+2", F(100)},
       {"2.5e-1", F(1, 4)},
-      {"1e", std::nullopt},
-      {"e5", std::nullopt},
-      {"1e+", std::nullopt},
       {"1e400", F(kMax)},
       {"-1e400", F(kMin)},
       {"1e-400", F(0)},
-      {"0e999999999999999999999", F(0)},
-      {"0x10", std::nullopt},
       {"1 000", std::nullopt},
-      {"+-1", std::nullopt},
-      {"--1", std::nullopt},
       {"\u30001/3\u0085", F(1, 3)},
       {"\u3000 4 /\u3000 6", F(2, 3)},
       {"\uFEFF1", std::nullopt},

@@ -1,0 +1,111 @@
+#pragma once
+// Internal to the core: the integer steps behind Fraction's exact arithmetic,
+// shared with the timing code, which forms bar values wider than 64 bits
+// before bounding their denominators. Not part of the Fraction interface.
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+namespace corvane::fraction_detail {
+
+using u64 = std::uint64_t;
+using u128 = unsigned __int128;
+using i128 = __int128;
+
+// |v| without the undefined negation of the most negative value.
+inline u64 magnitude(std::int64_t v) noexcept { return v < 0 ? u64(0) - u64(v) : u64(v); }
+inline u128 magnitude(i128 v) noexcept { return v < 0 ? u128(0) - u128(v) : u128(v); }
+
+inline int ctz(u64 v) noexcept { return __builtin_ctzll(v); }
+inline int ctz(u128 v) noexcept {
+  const u64 lo = static_cast<u64>(v);
+  return lo != 0 ? __builtin_ctzll(lo) : 64 + __builtin_ctzll(static_cast<u64>(v >> 64));
+}
+
+// Binary gcd; gcd(x, 0) = x.
+template <class U>
+U binary_gcd(U a, U b) noexcept {
+  if (a == 0) return b;
+  if (b == 0) return a;
+  const int shift = ctz(a | b);
+  a >>= ctz(a);
+  do {
+    b >>= ctz(b);
+    if (a > b) std::swap(a, b);
+    b -= a;
+  } while (b != 0);
+  return a << shift;
+}
+
+inline u64 gcd(u64 a, u64 b) noexcept { return binary_gcd(a, b); }
+inline u128 gcd(u128 a, u128 b) noexcept { return binary_gcd(a, b); }
+
+// n/d (d > 0) to lowest terms. The gcd is at most d, so it fits Int.
+template <class Int>
+void reduce_positive_den(Int& n, Int& d) noexcept {
+  const auto g = gcd(magnitude(n), decltype(magnitude(n))(d));
+  if (g > 1) {
+    n /= static_cast<Int>(g);
+    d /= static_cast<Int>(g);
+  }
+}
+
+// The closest fraction to n/d (d > 0) whose denominator is at most bound
+// (>= 1), in lowest terms: the continued-fraction convergents of n/d, then
+// the better of the last convergent and the best semiconvergent, compared as
+// doubles with a tie going to the convergent. False when an intermediate
+// leaves Int; the caller says what that means. Used at 64 bits by
+// Fraction::limit_denominator and at 128 bits for bars found from a time.
+template <class Int>
+bool closest_fraction(Int n, Int d, Int bound, Int& out_n, Int& out_d) noexcept {
+  if (d <= bound) {
+    out_n = n;
+    out_d = d;
+    return true;
+  }
+  Int p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+  Int x = n, y = d;
+  for (;;) {
+    // Floored quotient and remainder (y > 0 throughout).
+    Int a = x / y;
+    Int r = x % y;
+    if (r < 0) {
+      --a;
+      r += y;
+    }
+    Int t, q2, p2;
+    if (__builtin_mul_overflow(a, q1, &t) || __builtin_add_overflow(q0, t, &q2)) return false;
+    if (q2 > bound) break;
+    if (__builtin_mul_overflow(a, p1, &t) || __builtin_add_overflow(p0, t, &p2)) return false;
+    p0 = p1;
+    q0 = q1;
+    p1 = p2;
+    q1 = q2;
+    x = y;
+    y = r;
+    if (y == 0) break;
+  }
+  // q1 >= 1 here: the first round always gives q2 = 1 <= bound.
+  const Int k = (bound - q0) / q1;
+  Int kp, kq, n1, d1;
+  if (__builtin_mul_overflow(k, p1, &kp) || __builtin_add_overflow(p0, kp, &n1) ||
+      __builtin_mul_overflow(k, q1, &kq) || __builtin_add_overflow(q0, kq, &d1)) {
+    return false;
+  }
+  Int n2 = p1, d2 = q1;
+  reduce_positive_den(n1, d1);
+  reduce_positive_den(n2, d2);
+  const double v = static_cast<double>(n) / static_cast<double>(d);
+  const double e1 = static_cast<double>(n1) / static_cast<double>(d1) - v;
+  const double e2 = static_cast<double>(n2) / static_cast<double>(d2) - v;
+  if (std::fabs(e2) <= std::fabs(e1)) {
+    out_n = n2;
+    out_d = d2;
+  } else {
+    out_n = n1;
+    out_d = d1;
+  }
+  return true;
+}
+
+}  // namespace corvane::fraction_detail
