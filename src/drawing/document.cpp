@@ -1,7 +1,7 @@
-#include <cctype>
-#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -11,6 +11,7 @@
 #include "drawing/drawing.hpp"
 #include "drawing/format.hpp"
 #include "error.hpp"
+#include "numbers.hpp"
 #include "unicode.hpp"
 
 namespace corvane {
@@ -29,82 +30,12 @@ constexpr std::string_view kGradients =
     "<stop offset=\"0\" stop-color=\"var(--color-start)\"/>"
     "<stop offset=\"1\" stop-color=\"var(--color-stop)\"/></linearGradient>";
 
-bool equals_ignore_ascii_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// True when the whole text is a floating-point literal (optional sign,
-// digits with an optional fraction and exponent, or inf / infinity / nan in
-// any case) whose value is zero. Tiny literals that underflow count as zero.
+// True when the whole text is a float literal (the grammar of read_float:
+// no surrounding white space) whose value is zero; a literal that underflows
+// counts as zero, inf and nan do not.
 bool parses_as_float_zero(std::string_view text) {
-  std::string_view s = text;
-  if (!s.empty() && (s.front() == '+' || s.front() == '-')) s.remove_prefix(1);
-  if (equals_ignore_ascii_case(s, "inf") || equals_ignore_ascii_case(s, "infinity") ||
-      equals_ignore_ascii_case(s, "nan")) {
-    return false;
-  }
-  std::size_t i = 0;
-  std::int64_t first_nonzero_exponent = 0;  // decimal exponent of the leading nonzero digit
-  bool nonzero = false;
-  std::size_t int_digits = 0;
-  while (i < s.size() && is_digit(s[i])) {
-    if (!nonzero && s[i] != '0') {
-      nonzero = true;
-      first_nonzero_exponent = -static_cast<std::int64_t>(i);  // fixed up below
-    }
-    ++i;
-    ++int_digits;
-  }
-  if (nonzero) first_nonzero_exponent += static_cast<std::int64_t>(int_digits) - 1;
-  std::size_t frac_digits = 0;
-  if (i < s.size() && s[i] == '.') {
-    ++i;
-    while (i < s.size() && is_digit(s[i])) {
-      ++frac_digits;
-      if (!nonzero && s[i] != '0') {
-        nonzero = true;
-        first_nonzero_exponent = -static_cast<std::int64_t>(frac_digits);
-      }
-      ++i;
-    }
-  }
-  if (int_digits + frac_digits == 0) return false;
-  std::int64_t exponent = 0;
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-      negative = s[i] == '-';
-      ++i;
-    }
-    if (i == s.size()) return false;
-    while (i < s.size() && is_digit(s[i])) {
-      if (exponent < 100000000) exponent = exponent * 10 + (s[i] - '0');
-      ++i;
-    }
-    if (negative) exponent = -exponent;
-  }
-  if (i != s.size()) return false;
-  if (!nonzero) return true;
-  // Nonzero digits: zero only when the value underflows below the smallest
-  // subnormal (about 4.9e-324), which rounds to zero.
-  const std::int64_t magnitude = first_nonzero_exponent + exponent;
-  if (magnitude < -325) return true;
-  if (magnitude > -323) return false;
-  // Near the limit: let the library decide.
-  double value = 0;
-  const auto r = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (r.ec == std::errc::result_out_of_range) return true;
-  return r.ec == std::errc() && value == 0.0;
+  const std::optional<double> value = read_float(text);
+  return value && *value == 0.0;
 }
 
 void append_skill_figure(std::string& out, double fraction) {
@@ -180,8 +111,13 @@ class Document {
     const std::size_t index = score_.active_notes.back();
     if (index >= score_.notes.size()) return 0;
     const std::int64_t bar = score_.notes[index].base.bar.ceil();
-    if (bar > std::numeric_limits<std::int32_t>::max()) {
-      return std::numeric_limits<std::int32_t>::max();
+    // Every bar up to the last is timed and drawn: refuse before that work.
+    if (bar > kMaxRenderBars) {
+      std::string msg = "chart too long to render: last bar ";
+      append_int(msg, bar);
+      msg += " exceeds ";
+      append_int(msg, kMaxRenderBars);
+      throw Error(ErrorKind::Value, msg);
     }
     if (bar < std::numeric_limits<std::int32_t>::min()) {
       return std::numeric_limits<std::int32_t>::min();
@@ -259,12 +195,25 @@ class Document {
     bool has_section = false;
     std::int32_t start = 0;
     const double target = d_.time_height * d_.target_segment_seconds;
+    // Beat lines the columns will draw, counted as they do (a bar on a
+    // column boundary is drawn twice, so this is at least half the total).
+    double beat_lines = 0;
     for (std::int64_t b = 0; b <= last_bar; ++b) {
       const Fraction bar(b);
       const double dt = score_.get_time_delta_f64(Fraction(start), bar);
       // Read after the time query: the state reference is only good until
       // the next timing call.
       const Event& state = score_.state_at(bar);
+      const double beats =
+          std::ceil((state.bar_length ? *state.bar_length : Fraction(4)).to_double());
+      if (beats >= 2.0) beat_lines += beats - 1.0;
+      if (beat_lines > static_cast<double>(kMaxBeatLines)) {
+        std::string msg = "chart too dense to render: more than ";
+        append_int(msg, kMaxBeatLines);
+        msg += " beat lines by bar ";
+        append_int(msg, b);
+        throw Error(ErrorKind::Value, msg);
+      }
       if (b != start) {
         const bool section_changed =
             state.section.has_value() != has_section ||
