@@ -16,6 +16,14 @@
 
 namespace corvane {
 
+void check_document_size(std::size_t bytes) {
+  if (bytes <= kMaxDocumentBytes) return;
+  std::string msg = "chart too large to render: the document exceeds ";
+  append_int(msg, static_cast<std::int64_t>(kMaxDocumentBytes >> 20));
+  msg += " MiB";
+  throw Error(ErrorKind::Value, msg);
+}
+
 namespace {
 
 constexpr std::string_view kSvgNamespace = "http://www.w3.org/2000/svg";
@@ -57,8 +65,11 @@ class Document {
     columns.reserve(bounds.size());
     double w_sum = 0;
     double h_max = 0;
+    std::size_t written = 0;
     for (const auto& [start, end] : bounds) {
       columns.push_back(render_sentence(d_, score_, lyric_, start, end));
+      written += columns.back().fragment.size();
+      check_document_size(written);
       w_sum += columns.back().width;
       if (columns.back().height > h_max) h_max = columns.back().height;
     }

@@ -1,5 +1,6 @@
 #pragma once
 // The SVG renderer's settings, overlays and entry point.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -75,6 +76,12 @@ struct Drawing {
 inline constexpr std::int64_t kMaxRenderBars = 100000;
 // Largest number of beat lines over the bars 0 to the last bar.
 inline constexpr std::int64_t kMaxBeatLines = 1000000;
+// Largest document written. Slide chains of many start steps draw a path per
+// step and events repeat in every column, so a small chart can ask for
+// gigabytes of text; past this size Drawing::svg throws instead.
+inline constexpr std::size_t kMaxDocumentBytes = std::size_t{256} << 20;
+// Throws Error(ErrorKind::Value) when `bytes` exceeds kMaxDocumentBytes.
+void check_document_size(std::size_t bytes);
 
 // Defaults left to this implementation.
 extern const char* const kDefaultNoteHost;

@@ -224,6 +224,8 @@ void run_note_loop(const Drawing& drawing, Score& score, std::int32_t start, std
         break;
       }
     }
+    check_document_size(buffers.slide_paths.size() + buffers.relay_images.size() +
+                        buffers.note_images.size() + buffers.tick_marks.size());
   }
 }
 

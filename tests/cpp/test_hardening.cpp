@@ -64,6 +64,24 @@ TEST(HardeningRender, LastBarBeyondTheLimitIsAnError) {
 }
 
 // Notes moved before bar 0 leave no column to draw; that stays a document.
+// A slide chain of many start steps draws a path from every step, so the text
+// grows with the square of the chain; the renderer stops at a fixed size.
+TEST(HardeningRender, DocumentSizeIsBounded) {
+  EXPECT_NO_THROW(check_document_size(kMaxDocumentBytes));
+  const Error e = error_of([] { check_document_size(kMaxDocumentBytes + 1); });
+  EXPECT_EQ(e.kind(), ErrorKind::Value);
+  EXPECT_STREQ(e.what(), "chart too large to render: the document exceeds 256 MiB");
+
+  // 400 start steps in one chain: ~80000 path segments, far below the limit.
+  std::string chart = "#000320: ";
+  for (int i = 0; i < 400; ++i) chart += "13";
+  chart += "\n#001320: 23\n";
+  Score score = Score::from_str(chart);
+  const std::string doc = Drawing().svg(score, nullptr);
+  EXPECT_EQ(testing::check_xml(doc), "");
+  EXPECT_LT(doc.size(), kMaxDocumentBytes);
+}
+
 TEST(HardeningRender, LastBarFarBelowZeroGivesAnEmptyPage) {
   Score chart = Score::from_str("#00012: 11\n");
   Score early = Rebase::from_json(R"({"offset": 1e12})").apply(chart);
