@@ -108,4 +108,118 @@ bool closest_fraction(Int n, Int d, Int bound, Int& out_n, Int& out_d) noexcept 
   return true;
 }
 
+// --- Checked exact ratios ------------------------------------------------------
+//
+// Exact fractions at the width Int (64 or 128 bits) whose every step is
+// checked: an operation returns false when an intermediate or its result
+// leaves Int, and never throws. The timing code forms values such as
+// t + L x 60 / B x (bar - b) with them, first at 64 bits and, when that
+// fails, again at 128 bits, before bounding the denominator. A result is the
+// exact value in lowest terms, so both widths agree wherever both succeed.
+
+template <class Int>
+struct Ratio {
+  Int n = 0;
+  Int d = 1;  // > 0, coprime with n
+};
+
+template <class Int>
+using unsigned_of = decltype(magnitude(Int{}));
+
+// A value already in lowest terms (a Fraction's fields), widened.
+template <class Int>
+constexpr Ratio<Int> ratio(std::int64_t n, std::int64_t d = 1) noexcept {
+  return {Int(n), Int(d)};
+}
+
+// Inputs in lowest terms: after cross-reduction the product is too.
+template <class Int>
+bool ratio_mul(Ratio<Int> a, Ratio<Int> b, Ratio<Int>& out) noexcept {
+  if (a.n == 0 || b.n == 0) {
+    out = {0, 1};
+    return true;
+  }
+  using U = unsigned_of<Int>;
+  // Each gcd is at most a denominator, so it fits Int. Divisions are skipped
+  // where there is nothing to cancel: they cost more than the test.
+  const U g1 = b.d == 1 ? U(1) : gcd(magnitude(a.n), U(b.d));
+  const U g2 = a.d == 1 ? U(1) : gcd(magnitude(b.n), U(a.d));
+  if (g1 > 1) {
+    a.n /= static_cast<Int>(g1);
+    b.d /= static_cast<Int>(g1);
+  }
+  if (g2 > 1) {
+    b.n /= static_cast<Int>(g2);
+    a.d /= static_cast<Int>(g2);
+  }
+  Int n, d;
+  if (__builtin_mul_overflow(a.n, b.n, &n) || __builtin_mul_overflow(a.d, b.d, &d)) {
+    return false;
+  }
+  out = {n, d};
+  return true;
+}
+
+// False also for a zero divisor.
+template <class Int>
+bool ratio_div(Ratio<Int> a, Ratio<Int> b, Ratio<Int>& out) noexcept {
+  if (b.n == 0) return false;
+  Ratio<Int> inverse{b.d, b.n};
+  if (b.n < 0) {
+    if (__builtin_sub_overflow(Int(0), b.n, &inverse.d)) return false;
+    inverse.n = -b.d;
+  }
+  return ratio_mul(a, inverse, out);
+}
+
+// a + b, or a - b, over the least common denominator. With g the gcd of the
+// two denominators, the sum shares with that denominator only factors of g,
+// so the final gcd runs on g rather than on the wide sum.
+template <class Int, bool Subtract>
+bool ratio_sum(Ratio<Int> a, Ratio<Int> b, Ratio<Int>& out) noexcept {
+  using U = unsigned_of<Int>;
+  const U g = a.d == b.d ? U(a.d) : gcd(U(a.d), U(b.d));
+  const Int lb = g == 1 ? b.d : b.d / static_cast<Int>(g);  // l / a.d
+  const Int la = g == 1 ? a.d : a.d / static_cast<Int>(g);  // l / b.d
+  Int l, x, y, s;
+  if (__builtin_mul_overflow(a.d, lb, &l) || __builtin_mul_overflow(a.n, lb, &x) ||
+      __builtin_mul_overflow(b.n, la, &y)) {
+    return false;
+  }
+  if constexpr (Subtract) {
+    if (__builtin_sub_overflow(x, y, &s)) return false;
+  } else {
+    if (__builtin_add_overflow(x, y, &s)) return false;
+  }
+  if (s == 0) {
+    out = {0, 1};
+    return true;
+  }
+  if (g > 1) {
+    const U common = gcd(magnitude(s) % g, g);
+    if (common > 1) {
+      s /= static_cast<Int>(common);
+      l /= static_cast<Int>(common);
+    }
+  }
+  out = {s, l};
+  return true;
+}
+
+template <class Int>
+bool ratio_add(Ratio<Int> a, Ratio<Int> b, Ratio<Int>& out) noexcept {
+  return ratio_sum<Int, false>(a, b, out);
+}
+
+template <class Int>
+bool ratio_sub(Ratio<Int> a, Ratio<Int> b, Ratio<Int>& out) noexcept {
+  return ratio_sum<Int, true>(a, b, out);
+}
+
+// The value as a double, numerator over denominator, as Fraction::to_double.
+template <class Int>
+double ratio_to_double(Ratio<Int> r) noexcept {
+  return static_cast<double>(r.n) / static_cast<double>(r.d);
+}
+
 }  // namespace corvane::fraction_detail

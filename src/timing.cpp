@@ -26,11 +26,80 @@ constexpr std::int64_t kBarBound = 1000000;
 const Fraction& bpm_of(const Event& state) { return *state.bpm; }
 const Fraction& bar_length_of(const Event& state) { return *state.bar_length; }
 
+using Wide = fraction_detail::i128;
+using fraction_detail::Ratio;
+
+template <class Int>
+Ratio<Int> ratio_of(Fraction f) noexcept {
+  return fraction_detail::ratio<Int>(f.numerator(), f.denominator());
+}
+
+// --- Time of a bar ------------------------------------------------------------------
+//
+// A time is t + L x 60 / B x (bar - b), bounded to denominator 1000000000,
+// both in the table (the running time plus the next step) and for a queried
+// bar. The exact value's denominator is the product of the time's (up to
+// 10^9), the tempo's and the bars', so after a rebase (bars bounded to 10^6,
+// tempos such as 181/2) it can leave 64 bits although the bounded time is
+// small. It is formed at 64 bits, checked, and only when that fails again at
+// 128 bits, bounded there by the same closest-fraction search: both paths
+// give the same result wherever the 64-bit one succeeds.
+
+[[noreturn]] void time_overflow() {
+  throw Error(ErrorKind::Overflow, "time of bar does not fit in a 64-bit fraction");
+}
+
+// t + length x 60 / bpm x (to - from), exact at the width Int; false when
+// that width does not hold it.
+template <class Int>
+bool time_after(Fraction t, Fraction length, Fraction bpm, Fraction from, Fraction to,
+                Ratio<Int>& out) noexcept {
+  using namespace fraction_detail;
+  Ratio<Int> per_bar, span, step;
+  return ratio_mul(ratio_of<Int>(length), Ratio<Int>{60, 1}, per_bar) &&
+         ratio_div(per_bar, ratio_of<Int>(bpm), per_bar) &&
+         ratio_sub(ratio_of<Int>(to), ratio_of<Int>(from), span) &&
+         ratio_mul(per_bar, span, step) && ratio_add(ratio_of<Int>(t), step, out);
+}
+
+Fraction bounded_time(Fraction t, Fraction length, Fraction bpm, Fraction from, Fraction to) {
+  // Every convergent of a 64-bit value fits 64 bits: that search never fails.
+  std::int64_t n, d;
+  if (Ratio<std::int64_t> exact;
+      time_after(t, length, bpm, from, to, exact) &&
+      fraction_detail::closest_fraction(exact.n, exact.d, kTableBound, n, d)) {
+    return Fraction(n, d);
+  }
+  constexpr Wide lo = std::numeric_limits<std::int64_t>::min();
+  constexpr Wide hi = std::numeric_limits<std::int64_t>::max();
+  Ratio<Wide> exact;
+  Wide wn, wd;
+  if (!time_after(t, length, bpm, from, to, exact) ||
+      !fraction_detail::closest_fraction<Wide>(exact.n, exact.d, kTableBound, wn, wd) || wn < lo ||
+      wn > hi || wd > hi) {
+    time_overflow();
+  }
+  return Fraction(static_cast<std::int64_t>(wn), static_cast<std::int64_t>(wd));
+}
+
 // Time of `bar` from the table entry that governs it, continuing that entry's
 // tempo forwards or backwards.
 Fraction time_from(const TimedEvent& entry, Fraction bar) {
-  const Fraction per_bar = bar_length_of(entry.state) * Fraction(60) / bpm_of(entry.state);
-  return (entry.time + per_bar * (bar - entry.state.bar)).limit_denominator(kTableBound);
+  return bounded_time(entry.time, bar_length_of(entry.state), bpm_of(entry.state),
+                      entry.state.bar, bar);
+}
+
+// Seconds from `from` to `to` at one tempo, as a double (numerator over
+// denominator of the exact value), for the floating-point walk.
+double segment_seconds(Fraction length, Fraction bpm, Fraction from, Fraction to) {
+  if (Ratio<std::int64_t> exact; time_after(Fraction(0), length, bpm, from, to, exact)) {
+    return fraction_detail::ratio_to_double(exact);
+  }
+  Ratio<Wide> exact;
+  if (!time_after(Fraction(0), length, bpm, from, to, exact)) {
+    throw Error(ErrorKind::Overflow, "time between events does not fit in a 128-bit fraction");
+  }
+  return fraction_detail::ratio_to_double(exact);
 }
 
 // --- Bar from a walked time -----------------------------------------------------
@@ -43,8 +112,6 @@ Fraction time_from(const TimedEvent& entry, Fraction bar) {
 // therefore formed in 128 bits; when it fits in 64 bits it is bounded by
 // Fraction::limit_denominator itself, otherwise by the same closest-fraction
 // search carried out in 128 bits.
-
-using Wide = fraction_detail::i128;
 
 [[noreturn]] void bar_overflow() {
   throw Error(ErrorKind::Overflow, "bar at time does not fit in a 64-bit fraction");
@@ -85,16 +152,47 @@ std::int64_t gcd64(std::int64_t a, std::int64_t b) {
   return static_cast<std::int64_t>(x);
 }
 
+// The bounded bar from a 128-bit exact value.
+Fraction bounded_bar(Wide num, Wide den) {
+  Wide n, d;
+  if (!fraction_detail::closest_fraction<Wide>(num, den, kBarBound, n, d) || !fits64(n, d)) {
+    bar_overflow();
+  }
+  return Fraction(static_cast<std::int64_t>(n), static_cast<std::int64_t>(d));
+}
+
+// The whole formula in checked 128-bit ratios, for tempos whose rate
+// bpm / (bar_length x 60) leaves 64 bits.
+Fraction bar_after_wide(Fraction bar, Fraction bpm, Fraction bar_length, Fraction q) {
+  using namespace fraction_detail;
+  Ratio<Wide> scale, rate, step, sum;
+  if (!ratio_mul(ratio_of<Wide>(bar_length), Ratio<Wide>{60, 1}, scale) ||
+      !ratio_div(ratio_of<Wide>(bpm), scale, rate) || !ratio_mul(ratio_of<Wide>(q), rate, step) ||
+      !ratio_add(ratio_of<Wide>(bar), step, sum)) {
+    bar_overflow();
+  }
+  if (fits64(sum.n, sum.d)) {
+    return Fraction(static_cast<std::int64_t>(sum.n), static_cast<std::int64_t>(sum.d))
+        .limit_denominator(kBarBound);
+  }
+  return bounded_bar(sum.n, sum.d);
+}
+
 Fraction bar_after(Fraction bar, Fraction bpm, Fraction bar_length, double dt) {
   const Fraction q = Fraction::from_f64(dt);
-  const Fraction rate = bpm / (bar_length * Fraction(60));
   if (q.is_zero()) return bar.limit_denominator(kBarBound);
+  Ratio<std::int64_t> scale, rate;
+  if (!fraction_detail::ratio_mul(ratio_of<std::int64_t>(bar_length), Ratio<std::int64_t>{60, 1},
+                                  scale) ||
+      !fraction_detail::ratio_div(ratio_of<std::int64_t>(bpm), scale, rate)) {
+    return bar_after_wide(bar, bpm, bar_length, q);
+  }
   // q x rate, cross-reduced: both are in lowest terms, so the product is too,
   // and each product of two 64-bit values fits in 128 bits.
-  const std::int64_t g1 = gcd64(q.numerator(), rate.denominator());
-  const std::int64_t g2 = gcd64(q.denominator(), rate.numerator());
-  const Wide step_num = static_cast<Wide>(q.numerator() / g1) * (rate.numerator() / g2);
-  const Wide step_den = static_cast<Wide>(q.denominator() / g2) * (rate.denominator() / g1);
+  const std::int64_t g1 = gcd64(q.numerator(), rate.d);
+  const std::int64_t g2 = gcd64(q.denominator(), rate.n);
+  const Wide step_num = static_cast<Wide>(q.numerator() / g1) * (rate.n / g2);
+  const Wide step_den = static_cast<Wide>(q.denominator() / g2) * (rate.d / g1);
   // bar + step over the least common denominator; with g the gcd of the two
   // denominators, the sum's only common factors with its denominator divide g.
   const std::int64_t bar_den = bar.denominator();
@@ -112,11 +210,7 @@ Fraction bar_after(Fraction bar, Fraction bpm, Fraction bar_length, double dt) {
     return Fraction(static_cast<std::int64_t>(num), static_cast<std::int64_t>(den))
         .limit_denominator(kBarBound);
   }
-  Wide n, d;
-  if (!fraction_detail::closest_fraction<Wide>(num, den, kBarBound, n, d) || !fits64(n, d)) {
-    bar_overflow();
-  }
-  return Fraction(static_cast<std::int64_t>(n), static_cast<std::int64_t>(d));
+  return bounded_bar(num, den);
 }
 
 }  // namespace
@@ -142,8 +236,7 @@ void TimeWalk::push(const Event& e) {
     prev_length = prev.bar_length;
     prev_start = prev.start;
   }
-  const Fraction segment = prev_length * Fraction(60) / prev_bpm * (e.bar - prev_bar);
-  const double start = prev_start + segment.to_double();
+  const double start = prev_start + segment_seconds(prev_length, prev_bpm, prev_bar, e.bar);
 
   state_.merge_from(e);
 
@@ -204,8 +297,7 @@ void Score::build_timing_table() {
     Fraction prev;
     for (const Event& e : events) {
       // Bounded after every step: the rounding carries into later entries.
-      time = (time + (e.bar - prev) * bar_length_of(state) * Fraction(60) / bpm_of(state))
-                 .limit_denominator(kTableBound);
+      time = bounded_time(time, bar_length_of(state), bpm_of(state), prev, e.bar);
       state.merge_from(e);
       prev = e.bar;
       table.push_back(TimedEvent{time, state});
@@ -216,8 +308,14 @@ void Score::build_timing_table() {
 
 std::size_t Score::governing_index(Fraction bar) const {
   const std::vector<TimedEvent>& table = *timed_events;
-  const auto end = std::partition_point(
-      table.begin(), table.end(), [bar](const TimedEvent& te) { return te.state.bar <= bar; });
+  // entry bar <= bar by cross-multiplication: denominators are positive and each
+  // product of two 64-bit values fits 128 bits, so this is exact, and on the
+  // renderer's path cheaper than the general comparison's Euclid steps.
+  const Wide bar_n = bar.numerator();
+  const Wide bar_d = bar.denominator();
+  const auto end = std::partition_point(table.begin(), table.end(), [&](const TimedEvent& te) {
+    return te.state.bar.numerator() * bar_d <= bar_n * te.state.bar.denominator();
+  });
   const auto count = static_cast<std::size_t>(end - table.begin());
   return count == 0 ? 0 : count - 1;
 }
@@ -241,13 +339,22 @@ std::pair<Fraction, Event> Score::get_timed_event(Fraction bar) {
 Fraction Score::get_time_delta(Fraction bar_from, Fraction bar_to) {
   const Fraction to = time_at(bar_to);
   const Fraction from = time_at(bar_from);
+  // Unbounded: for large times the exact difference may not fit, and says so.
   return to - from;
 }
 
 double Score::get_time_delta_f64(Fraction bar_from, Fraction bar_to) {
   const Fraction to = time_at(bar_to).limit_denominator(kBarBound);
   const Fraction from = time_at(bar_from).limit_denominator(kBarBound);
-  return (to - from).to_double();
+  // Over denominators of at most 10^6 the difference of two large times can
+  // still leave 64 bits; it always fits 128.
+  if (Ratio<std::int64_t> d; fraction_detail::ratio_sub(ratio_of<std::int64_t>(to),
+                                                        ratio_of<std::int64_t>(from), d)) {
+    return fraction_detail::ratio_to_double(d);
+  }
+  Ratio<Wide> d;
+  fraction_detail::ratio_sub(ratio_of<Wide>(to), ratio_of<Wide>(from), d);
+  return fraction_detail::ratio_to_double(d);
 }
 
 Fraction Score::get_bar_by_time(double time) const {
