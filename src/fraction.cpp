@@ -231,36 +231,12 @@ Fraction Fraction::div(Fraction o) const {
 }
 
 std::strong_ordering operator<=>(Fraction a, Fraction b) noexcept {
-  std::int64_t n1 = a.num_, d1 = a.den_, n2 = b.num_, d2 = b.den_;
-  bool reversed = false;
-  // Continued-fraction comparison: integer parts first, then the
-  // reciprocals of the remainders in reverse order. No products, so no
-  // overflow; each round is one Euclid step.
-  for (;;) {
-    std::strong_ordering result = std::strong_ordering::equal;
-    if (d1 == d2) {
-      result = n1 <=> n2;
-    } else {
-      const FloorDiv f1 = floor_div(n1, d1);
-      const FloorDiv f2 = floor_div(n2, d2);
-      if (f1.quotient != f2.quotient) {
-        result = f1.quotient <=> f2.quotient;
-      } else if (f1.remainder == 0 || f2.remainder == 0) {
-        result = f1.remainder <=> f2.remainder;
-      } else {
-        // r1/d1 vs r2/d2 is the reverse of d1/r1 vs d2/r2.
-        n1 = d1;
-        d1 = f1.remainder;
-        n2 = d2;
-        d2 = f2.remainder;
-        reversed = !reversed;
-        continue;
-      }
-    }
-    if (!reversed || result == std::strong_ordering::equal) return result;
-    return result == std::strong_ordering::less ? std::strong_ordering::greater
-                                                : std::strong_ordering::less;
-  }
+  if (a.den_ == b.den_) return a.num_ <=> b.num_;
+  // Cross products of two 64-bit values always fit in 128 bits, so this is
+  // exact and cannot overflow; denominators are positive.
+  const __int128 lhs = static_cast<__int128>(a.num_) * b.den_;
+  const __int128 rhs = static_cast<__int128>(b.num_) * a.den_;
+  return lhs <=> rhs;
 }
 
 std::int64_t Fraction::floor() const noexcept {
