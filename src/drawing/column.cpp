@@ -165,15 +165,10 @@ class Column {
         const Fraction lo = obj.from > low ? obj.from : low;
         const Fraction hi = obj.to < high ? obj.to : high;
         if (hi <= lo) continue;
-        out += "<rect x=\"";
-        append_int(out, d_.margin_x);
-        out += "\" y=\"";
-        append_round(out, y(hi));
-        out += "\" width=\"";
-        append_round(out, lanes_width_);
-        out += "\" height=\"";
-        append_round(out, d_.time_height * score_.get_time_delta_f64(lo, hi));
-        out += "\" class=\"";
+        out += "<rect";
+        append_box(out, d_.margin_x, y(hi), lanes_width_,
+                   d_.time_height * score_.get_time_delta_f64(lo, hi));
+        out += " class=\"";
         append_escaped(out, obj.class_name);
         out += "\"/>";
       } else {

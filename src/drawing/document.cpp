@@ -99,15 +99,9 @@ class Document {
 
     double acc = 0;
     for (const ColumnResult& c : columns) {
-      out += "<svg x=\"";
-      append_round(out, acc + mx);
-      out += "\" y=\"";
-      append_round(out, (h_max - c.height) + my);
-      out += "\" width=\"";
-      append_round(out, c.width);
-      out += "\" height=\"";
-      append_round(out, c.height);
-      out += "\">";
+      out += "<svg";
+      append_box(out, acc + mx, (h_max - c.height) + my, c.width, c.height);
+      out += '>';
       out += c.fragment;
       out += "</svg>";
       acc += c.width;

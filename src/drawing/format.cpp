@@ -202,17 +202,37 @@ std::string escape_xml(std::string_view text) {
   return s;
 }
 
-void write_note_symbol_body(const Drawing& drawing, std::string& out, std::int32_t k, double x,
-                            double width) {
-  // Host and extension are caller-given: escaped so that a quote or "&" in
-  // them cannot break the attribute.
+void append_note_image_start(std::string& out, const Drawing& drawing) {
   out += "<image href=\"";
   append_escaped(out, drawing.note_host);
-  out += "/notes_";
-  append_int(out, k);
+  out += '/';
+}
+
+void append_note_image_end(std::string& out, const Drawing& drawing) {
   out += '.';
   append_escaped(out, drawing.note_asset_extension);
-  out += "\" x=\"";
+  out += '"';
+}
+
+void append_box(std::string& out, double x, double y, double width, double height) {
+  out += " x=\"";
+  append_round(out, x);
+  out += "\" y=\"";
+  append_round(out, y);
+  out += "\" width=\"";
+  append_round(out, width);
+  out += "\" height=\"";
+  append_round(out, height);
+  out += '"';
+}
+
+void write_note_symbol_body(const Drawing& drawing, std::string& out, std::int32_t k, double x,
+                            double width) {
+  append_note_image_start(out, drawing);
+  out += "notes_";
+  append_int(out, k);
+  append_note_image_end(out, drawing);
+  out += " x=\"";
   append_format_g(out, x);
   out += "\" y=\"";
   append_format_g(out, -3);

@@ -27,6 +27,13 @@ void append_escaped(std::string& out, std::string_view text);
 std::string escape_xml(std::string_view text);
 
 struct Drawing;
+// The address of a note image, `<image href="{host}/` then the caller's image
+// name then `.{ext}"`. Host and extension are caller-given, so both are
+// escaped to keep the attribute closed.
+void append_note_image_start(std::string& out, const Drawing& drawing);
+void append_note_image_end(std::string& out, const Drawing& drawing);
+// ` x="{}" y="{}" width="{}" height="{}"`, each value in the integer form.
+void append_box(std::string& out, double x, double y, double width, double height);
 // One <image> element: the body of the note symbol of kind k.
 void write_note_symbol_body(const Drawing& drawing, std::string& out, std::int32_t k, double x,
                             double width);

@@ -128,36 +128,20 @@ void write_note_image_at(const Drawing& drawing, std::span<const NoteData> notes
   if (choice.trace != nullptr) {
     const double s = 0.75 * lw;
     const double cx = centre_x(drawing, note.base);
-    out += "<image href=\"";
-    append_escaped(out, drawing.note_host);
-    out += '/';
+    append_note_image_start(out, drawing);
     out += choice.trace;
-    out += '.';
-    append_escaped(out, drawing.note_asset_extension);
-    out += "\" x=\"";
-    append_round(out, cx - s / 2);
-    out += "\" y=\"";
-    append_round(out, y - s / 2);
-    out += "\" width=\"";
-    append_round(out, s);
-    out += "\" height=\"";
-    append_round(out, s);
-    out += "\"/>";
+    append_note_image_end(out, drawing);
+    append_box(out, cx - s / 2, y - s / 2, s, s);
+    out += "/>";
   }
 
   out += "<use href=\"#notes-";
   append_int(out, choice.kind);
   out += '-';
   append_int(out, note.base.width);
-  out += "\" x=\"";
-  append_round(out, x0);
-  out += "\" y=\"";
-  append_round(out, y - h / 2);
-  out += "\" width=\"";
-  append_round(out, w);
-  out += "\" height=\"";
-  append_round(out, h);
-  out += "\"/>";
+  out += '"';
+  append_box(out, x0, y - h / 2, w, h);
+  out += "/>";
 }
 
 void write_flick_image(const Drawing& drawing, Score& score, std::size_t index, Fraction end,
@@ -188,25 +172,15 @@ void write_flick_image_at(const Drawing& drawing, std::span<const NoteData> note
 
   std::string text;
   text.reserve(160 + drawing.note_host.size() + drawing.note_asset_extension.size());
-  text += "<image href=\"";
-  append_escaped(text, drawing.note_host);
-  text += "/notes_flick_arrow";
+  append_note_image_start(text, drawing);
+  text += "notes_flick_arrow";
   if (critical) text += "_crtcl";
   text += '_';
   text += static_cast<char>('0' + n / 10);
   text += static_cast<char>('0' + n % 10);
   if (diagonal) text += "_diagonal";
-  text += '.';
-  append_escaped(text, drawing.note_asset_extension);
-  text += "\" x=\"";
-  append_round(text, cx - b / 2 + shift);
-  text += "\" y=\"";
-  append_round(text, y + ns / 4 - a);
-  text += "\" width=\"";
-  append_round(text, b);
-  text += "\" height=\"";
-  append_round(text, a);
-  text += '"';
+  append_note_image_end(text, drawing);
+  append_box(text, cx - b / 2 + shift, y + ns / 4 - a, b, a);
   if (arrow == Arrow::Right) {
     // Mirror the left-pointing diagonal image about its own centre line.
     text += " transform-origin=\"";

@@ -147,19 +147,12 @@ void write_slide_path(const Drawing& drawing, ColumnYCache& column_y_of, std::si
                          bezier(r.p0x, r.c1x, r.c2x, r.p3x, t)) /
                         2.0;
       const bool critical = rn.is_slide() && Slide::is_critical(rn.slide, notes);
-      relay_images += "<image href=\"";
-      append_escaped(relay_images, drawing.note_host);
-      relay_images += critical ? "/notes_long_among_crtcl." : "/notes_long_among.";
-      append_escaped(relay_images, drawing.note_asset_extension);
-      relay_images += "\" x=\"";
-      append_round(relay_images, cx - lw / 2.0);
-      relay_images += "\" y=\"";
-      append_round(relay_images, yr - lw / 2.0);
-      relay_images += "\" width=\"";
-      append_int(relay_images, drawing.lane_width);
-      relay_images += "\" height=\"";
-      append_int(relay_images, drawing.lane_width);
-      relay_images += "\"/>";
+      append_note_image_start(relay_images, drawing);
+      relay_images += critical ? "notes_long_among_crtcl" : "notes_long_among";
+      append_note_image_end(relay_images, drawing);
+      // The lane width is an integer, so its integer form is itself.
+      append_box(relay_images, cx - lw / 2.0, yr - lw / 2.0, lw, lw);
+      relay_images += "/>";
     }
 
     cur = nxt;
