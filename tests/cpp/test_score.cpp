@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <map>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -323,6 +324,47 @@ TEST(ScoreLinking, MatchesReferenceOnGeneratedCharts) {
       ASSERT_EQ(a.slide.directional, b.slide.directional) << i;
       ASSERT_EQ(a.slide.next, b.slide.next) << i;
       ASSERT_EQ(a.slide.head, b.slide.head) << i;
+    }
+  }
+}
+
+// Small charts crowded onto two bars, a few lanes and widths: many notes
+// share a place, so every absorption order and chain break is exercised.
+TEST(ScoreLinking, MatchesReferenceOnCrowdedRandomCharts) {
+  std::mt19937 rng(7);
+  const char kinds[] = {'1', '5', '3', '9'};
+  for (int round = 0; round < 3000; ++round) {
+    std::string chart;
+    const int lines = 1 + static_cast<int>(rng() % 8);
+    for (int l = 0; l < lines; ++l) {
+      const char kind = kinds[rng() % 4];
+      const auto lane = static_cast<int>(rng() % 16);
+      chart += "#00";
+      chart += static_cast<char>('0' + rng() % 2);
+      chart += kind;
+      chart += static_cast<char>(lane < 10 ? '0' + lane : 'a' + lane - 10);
+      if (kind == '3' || kind == '9') chart += static_cast<char>('0' + rng() % 2);
+      chart += ": ";
+      for (int c = 1 + static_cast<int>(rng() % 4); c > 0; --c) {
+        chart += static_cast<char>('0' + rng() % 4);  // type 2 ends a slide
+        chart += static_cast<char>('0' + rng() % 2);
+      }
+      chart += '\n';
+    }
+    Score s = Score::from_str(chart);
+    std::vector<NoteData> expected = s.notes;
+    clear_links(expected);
+    std::vector<std::size_t> expected_active;
+    reference_link(expected, expected_active);
+    ASSERT_EQ(s.active_notes, expected_active) << chart;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const NoteData& a = s.notes[i];
+      const NoteData& b = expected[i];
+      ASSERT_EQ(a.directional.tap, b.directional.tap) << chart << i;
+      ASSERT_EQ(a.slide.tap, b.slide.tap) << chart << i;
+      ASSERT_EQ(a.slide.directional, b.slide.directional) << chart << i;
+      ASSERT_EQ(a.slide.next, b.slide.next) << chart << i;
+      ASSERT_EQ(a.slide.head, b.slide.head) << chart << i;
     }
   }
 }
