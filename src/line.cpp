@@ -195,8 +195,7 @@ void parse_header(const Line& line, std::vector<ParsedItem>& out) {
   if (is_ascii(line.key)) {
     if (line.key.size() <= sizeof buffer) {
       for (std::size_t i = 0; i < line.key.size(); ++i) {
-        char c = line.key[i];
-        buffer[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        buffer[i] = unicode::ascii_lower(line.key[i]);
       }
       lower_key = std::string_view(buffer, line.key.size());
     }

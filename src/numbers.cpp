@@ -3,6 +3,8 @@
 #include <charconv>
 #include <system_error>
 
+#include "unicode.hpp"
+
 namespace corvane {
 
 namespace {
@@ -13,9 +15,7 @@ constexpr bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 bool equals_ascii_nocase(std::string_view text, std::string_view lower) noexcept {
   if (text.size() != lower.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lower[i]) return false;
+    if (unicode::ascii_lower(text[i]) != lower[i]) return false;
   }
   return true;
 }

@@ -231,9 +231,7 @@ std::string_view trim(std::string_view text) noexcept {
 std::string to_lower(std::string_view text) {
   if (all_ascii(text)) {
     std::string out(text);
-    for (char& c : out) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : out) c = ascii_lower(c);
     return out;
   }
   return map_case(text, [](icu::StringPiece s, icu::ByteSink& sink, UErrorCode& status) {

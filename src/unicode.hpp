@@ -22,6 +22,11 @@ bool is_decimal_digit(char32_t cp) noexcept;  // general category Nd
 // U+200C and U+200D.
 bool is_word_char(char32_t cp) noexcept;
 
+// Folds A-Z to a-z and leaves every other byte alone, whatever the locale.
+constexpr char ascii_lower(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // Removes leading and trailing White_Space characters.
 std::string_view trim(std::string_view text) noexcept;
 

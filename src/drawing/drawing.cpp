@@ -37,9 +37,7 @@ void Drawing::set_note_asset_extension(std::string extension) {
   std::string_view rest = unicode::trim(extension);
   while (!rest.empty() && rest.front() == '.') rest.remove_prefix(1);
   std::string result(rest);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : result) c = unicode::ascii_lower(c);
   note_asset_extension = std::move(result);
 }
 

@@ -12,11 +12,10 @@ namespace {
 // Sets `type` with a str message; messages from the core may carry bytes of
 // a path, so undecodable bytes are replaced rather than losing the error.
 void set_message(PyObject* type, std::string_view message) noexcept {
-  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
-                                        "replace");
-  if (text == nullptr) return;  // the decode error (memory) is set instead
-  PyErr_SetObject(type, text);
-  Py_DECREF(text);
+  const Ref text = Ref::steal(PyUnicode_DecodeUTF8(
+      message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  if (!text) return;  // the decode error (memory) is set instead
+  PyErr_SetObject(type, text.get());
 }
 
 PyObject* exception_for(ErrorKind kind) noexcept {

@@ -19,6 +19,7 @@
 #include "lyric.hpp"
 #include "score.hpp"
 #include "support/chart_gen.hpp"
+#include "support/events.hpp"
 #include "support/xml_check.hpp"
 
 namespace corvane {
@@ -41,36 +42,12 @@ bool has(std::string_view hay, std::string_view needle) {
   return hay.find(needle) != std::string_view::npos;
 }
 
-Event at(Fraction bar) {
-  Event e;
-  e.bar = bar;
-  return e;
-}
-Event bpm_at(Fraction bar, std::int64_t bpm) {
-  Event e = at(bar);
-  e.bpm = F(bpm);
-  return e;
-}
-Event length_at(Fraction bar, Fraction beats) {
-  Event e = at(bar);
-  e.bar_length = beats;
-  return e;
-}
-Event text_at(Fraction bar, std::string text) {
-  Event e = at(bar);
-  e.text = std::move(text);
-  return e;
-}
-Event section_at(Fraction bar, std::string section) {
-  Event e = at(bar);
-  e.section = std::move(section);
-  return e;
-}
-Event speed_at(Fraction bar, double speed) {
-  Event e = at(bar);
-  e.speed = speed;
-  return e;
-}
+using testing::at;
+using testing::bpm_at;
+using testing::length_at;
+using testing::section_at;
+using testing::speed_at;
+using testing::text_at;
 
 // A score with the given events (kept in the given order, which must be by
 // bar) and one tap at each of the given bars.

@@ -9,6 +9,7 @@
 #include "error.hpp"
 #include "rebase.hpp"
 #include "support/chart_gen.hpp"
+#include "support/events.hpp"
 #include "unicode.hpp"
 
 using namespace corvane;
@@ -19,12 +20,7 @@ NoteData tap(Fraction bar, std::uint32_t lane = 2, std::uint32_t width = 1, std:
   return NoteData::tap(NoteBase{bar, lane, width, type});
 }
 
-Event bpm_at(Fraction bar, Fraction bpm) {
-  Event e;
-  e.bar = bar;
-  e.bpm = bpm;
-  return e;
-}
+using corvane::testing::bpm_at;
 
 Score make_score(std::vector<NoteData> notes, std::vector<Event> events) {
   Score s;

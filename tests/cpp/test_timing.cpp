@@ -17,37 +17,18 @@
 #include "rebase.hpp"
 #include "score.hpp"
 #include "support/chart_gen.hpp"
+#include "support/events.hpp"
 
 namespace corvane {
 namespace {
 
 Fraction F(std::int64_t n, std::int64_t d = 1) { return Fraction(n, d); }
 
-Event at(Fraction bar) {
-  Event e;
-  e.bar = bar;
-  return e;
-}
-Event bpm_at(Fraction bar, Fraction bpm) {
-  Event e = at(bar);
-  e.bpm = bpm;
-  return e;
-}
-Event length_at(Fraction bar, Fraction length) {
-  Event e = at(bar);
-  e.bar_length = length;
-  return e;
-}
-Event speed_at(Fraction bar, double speed) {
-  Event e = at(bar);
-  e.speed = speed;
-  return e;
-}
-Event text_at(Fraction bar, std::string text) {
-  Event e = at(bar);
-  e.text = std::move(text);
-  return e;
-}
+using testing::at;
+using testing::bpm_at;
+using testing::length_at;
+using testing::speed_at;
+using testing::text_at;
 
 // Events kept in the given list order (no sorting), as a rebase target is.
 Score score_of(std::vector<Event> events) {
