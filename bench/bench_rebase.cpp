@@ -7,6 +7,7 @@
 
 #include "rebase.hpp"
 #include "support/chart_gen.hpp"
+#include "support/timing_table_access.hpp"
 
 namespace {
 
@@ -34,7 +35,7 @@ void BM_RebaseApply(benchmark::State& state) {
   corvane::Score score = corvane::Score::from_str(corvane::generate_chart(measures, 11));
   const corvane::Rebase rebase = corvane::Rebase::from_json(rebase_document(measures));
   for (auto _ : state) {
-    score.timed_events.reset();  // each retiming builds the old score's table once
+    corvane::TimingTableAccess::table(score).reset();  // each retiming builds the old score's table once
     corvane::Score moved = rebase.apply(score);
     benchmark::DoNotOptimize(moved.notes.data());
   }

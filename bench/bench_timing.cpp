@@ -6,6 +6,7 @@
 #include "fraction.hpp"
 #include "score.hpp"
 #include "support/chart_gen.hpp"
+#include "support/timing_table_access.hpp"
 
 namespace {
 
@@ -35,7 +36,7 @@ std::vector<double> spread_times(corvane::Score& score, int measures, int count)
 void BM_TimingTableBuild(benchmark::State& state) {
   corvane::Score score = generated_score(1000);
   for (auto _ : state) {
-    score.timed_events.reset();
+    corvane::TimingTableAccess::table(score).reset();
     benchmark::DoNotOptimize(score.time_at(corvane::Fraction(0)));
   }
   state.counters["events"] = static_cast<double>(score.events.size());

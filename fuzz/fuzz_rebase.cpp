@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   fuzz::check(same_notes(chart, fixed_chart()) && same_events(chart, fixed_chart()),
               "apply changed the score it was given");
-  fuzz::check(!first.timed_events.has_value(), "timing table present after applying");
+  fuzz::check(!first.timing_table().has_value(), "timing table present after applying");
   // Every active note comes over with the notes linked to it; events are the
   // rebase's and the carried ones, less repeats.
   std::size_t moved = 0;

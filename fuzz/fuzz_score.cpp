@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const Error&) {
     return 0;
   }
-  fuzz::check(!score.timed_events.has_value(), "timing table present after building");
+  fuzz::check(!score.timing_table().has_value(), "timing table present after building");
   fuzz::check_score(score);
   fuzz::check_links_against_reference(score);
 

@@ -2,6 +2,8 @@
 // Number text shared by the chart, fraction, lyric, rebase and drawing code.
 // The readers take the whole text in an exact grammar: no trimming, no
 // locale, no partial reads, and nothing out of range.
+#include <charconv>
+#include <concepts>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -86,5 +88,14 @@ std::optional<double> read_float(std::string_view text) noexcept;
 // std::to_chars writes them ("inf", "-inf", "nan", "-nan"); callers with
 // their own spelling handle them first.
 void append_shortest_positional(std::string& out, double value);
+
+// Decimal text of an integer ("-" for negatives, no "+", no leading zeros),
+// appended without a temporary. The one integer writer of the project.
+template <std::integral T>
+void append_int(std::string& out, T value) {
+  char buf[24];  // 20 digits and a sign
+  const auto res = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, static_cast<std::size_t>(res.ptr - buf));
+}
 
 }  // namespace corvane

@@ -226,7 +226,7 @@ Rebase Rebase::from_json(std::string_view text) {
   return rebase;
 }
 
-Score Rebase::apply(Score& score) const {
+Score Rebase::apply(const Score& score) const {
   Score out;
   out.meta = Meta::merge(score.meta, meta);
 

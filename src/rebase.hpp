@@ -18,7 +18,7 @@ struct Rebase {
   // when the text is not JSON.
   static Rebase from_json(std::string_view text);
   // A new score retimed by this rebase; fills score's timing table.
-  Score apply(Score& score) const;
+  Score apply(const Score& score) const;
 };
 
 }  // namespace corvane

@@ -88,14 +88,6 @@ class LineApplier {
   std::vector<ParsedItem> items_;
 };
 
-void reset_for_lines(Score& s) {
-  s.meta = Meta{};
-  s.notes.clear();
-  s.active_notes.clear();
-  s.events.clear();
-  s.timed_events.reset();
-}
-
 [[noreturn]] void throw_os_error(int err) {
   throw Error(ErrorKind::Io, std::system_category().message(err));
 }
@@ -212,7 +204,7 @@ Score Score::open(const std::string& path) {
 }
 
 void Score::init_by_lines(const std::vector<Line>& lines) {
-  reset_for_lines(*this);
+  *this = Score{};
   LineApplier applier(*this);
   for (std::size_t i = 0; i < lines.size(); ++i) applier.apply(lines[i], i + 1);
   init_notes();
@@ -347,7 +339,7 @@ void Score::init_events() {
     ++kept;
   }
   events.erase(events.begin() + static_cast<std::ptrdiff_t>(kept), events.end());
-  timed_events.reset();
+  timed_events_.reset();
 }
 
 }  // namespace corvane

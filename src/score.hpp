@@ -58,7 +58,6 @@ class Score {
   std::vector<NoteData> notes;
   std::vector<std::size_t> active_notes;
   std::vector<Event> events;
-  std::optional<std::vector<TimedEvent>> timed_events;
 
   // Chart text in; throws Error for the inputs without a sound result, with
   // the 1-based line number in the message.
@@ -72,20 +71,33 @@ class Score {
   void init_events();
 
   // --- timing queries -------------------------------------------------------
+  // They read the score only; the timing table behind them is a private
+  // cache built on the first query and dropped by init_events. Filling it is
+  // not synchronised: one score is queried by one thread at a time (the
+  // Python layer's borrow flag sees to that).
   // (time of bar, copy of the governing state).
-  std::pair<Fraction, Event> get_timed_event(Fraction bar);
-  Fraction get_time_delta(Fraction bar_from, Fraction bar_to);
-  double get_time_delta_f64(Fraction bar_from, Fraction bar_to);
+  std::pair<Fraction, Event> get_timed_event(Fraction bar) const;
+  Fraction get_time_delta(Fraction bar_from, Fraction bar_to) const;
+  double get_time_delta_f64(Fraction bar_from, Fraction bar_to) const;
   Fraction get_bar_by_time(double time) const;
 
   // Allocation-free forms used by the renderer: the time of a bar, and the
-  // governing state by reference (valid until the events change).
-  Fraction time_at(Fraction bar);
-  const Event& state_at(Fraction bar);
+  // governing state by reference. The reference stays valid until the events
+  // change (init_events drops the table); further queries do not move it.
+  Fraction time_at(Fraction bar) const;
+  const Event& state_at(Fraction bar) const;
+
+  // The timing table, or none before the first time query.
+  const std::optional<std::vector<TimedEvent>>& timing_table() const noexcept {
+    return timed_events_;
+  }
 
  private:
-  void build_timing_table();
+  friend struct TimingTableAccess;  // tests install a table of their own
+  const std::vector<TimedEvent>& table() const;
   std::size_t governing_index(Fraction bar) const;
+
+  mutable std::optional<std::vector<TimedEvent>> timed_events_;
 };
 
 }  // namespace corvane

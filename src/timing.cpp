@@ -286,7 +286,8 @@ Fraction TimeWalk::bar_at(double time) const {
 
 // --- Score ----------------------------------------------------------------------
 
-void Score::build_timing_table() {
+const std::vector<TimedEvent>& Score::table() const {
+  if (timed_events_) return *timed_events_;
   std::vector<TimedEvent> table;
   table.reserve(events.empty() ? 1 : events.size());
   Event state = Event::initial_state();
@@ -303,11 +304,11 @@ void Score::build_timing_table() {
       table.push_back(TimedEvent{time, state});
     }
   }
-  timed_events = std::move(table);
+  return timed_events_.emplace(std::move(table));
 }
 
 std::size_t Score::governing_index(Fraction bar) const {
-  const std::vector<TimedEvent>& table = *timed_events;
+  const std::vector<TimedEvent>& table = this->table();
   // entry bar <= bar by cross-multiplication: denominators are positive and each
   // product of two 64-bit values fits 128 bits, so this is exact, and on the
   // renderer's path cheaper than the general comparison's Euclid steps.
@@ -320,30 +321,27 @@ std::size_t Score::governing_index(Fraction bar) const {
   return count == 0 ? 0 : count - 1;
 }
 
-Fraction Score::time_at(Fraction bar) {
-  if (!timed_events) build_timing_table();
-  return time_from((*timed_events)[governing_index(bar)], bar);
+Fraction Score::time_at(Fraction bar) const {
+  return time_from(table()[governing_index(bar)], bar);
 }
 
-const Event& Score::state_at(Fraction bar) {
-  if (!timed_events) build_timing_table();
-  return (*timed_events)[governing_index(bar)].state;
+const Event& Score::state_at(Fraction bar) const {
+  return table()[governing_index(bar)].state;
 }
 
-std::pair<Fraction, Event> Score::get_timed_event(Fraction bar) {
-  if (!timed_events) build_timing_table();
-  const TimedEvent& entry = (*timed_events)[governing_index(bar)];
+std::pair<Fraction, Event> Score::get_timed_event(Fraction bar) const {
+  const TimedEvent& entry = table()[governing_index(bar)];
   return {time_from(entry, bar), entry.state};
 }
 
-Fraction Score::get_time_delta(Fraction bar_from, Fraction bar_to) {
+Fraction Score::get_time_delta(Fraction bar_from, Fraction bar_to) const {
   const Fraction to = time_at(bar_to);
   const Fraction from = time_at(bar_from);
   // Unbounded: for large times the exact difference may not fit, and says so.
   return to - from;
 }
 
-double Score::get_time_delta_f64(Fraction bar_from, Fraction bar_to) {
+double Score::get_time_delta_f64(Fraction bar_from, Fraction bar_to) const {
   const Fraction to = time_at(bar_to).limit_denominator(kBarBound);
   const Fraction from = time_at(bar_from).limit_denominator(kBarBound);
   // Over denominators of at most 10^6 the difference of two large times can

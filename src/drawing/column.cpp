@@ -101,7 +101,7 @@ void build_label_text(const Event& label, std::string& text) {
 
 class Column {
  public:
-  Column(const Drawing& d, Score& score, const Lyric* lyric, std::int32_t start, std::int32_t end)
+  Column(const Drawing& d, const Score& score, const Lyric* lyric, std::int32_t start, std::int32_t end)
       : d_(d),
         score_(score),
         lyric_(lyric),
@@ -339,7 +339,7 @@ class Column {
   }
 
   const Drawing& d_;
-  Score& score_;
+  const Score& score_;
   const Lyric* lyric_;
   const std::int32_t start_;
   const std::int32_t end_;
@@ -355,7 +355,7 @@ class Column {
 
 }  // namespace
 
-ColumnResult render_sentence(const Drawing& drawing, Score& score, const Lyric* lyric,
+ColumnResult render_sentence(const Drawing& drawing, const Score& score, const Lyric* lyric,
                              std::int32_t start, std::int32_t end) {
   return Column(drawing, score, lyric, start, end).render();
 }

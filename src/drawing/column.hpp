@@ -19,7 +19,7 @@ struct ColumnBuffers {
 };
 
 // y of a bar in the column whose top bar is `end`.
-inline double column_y(const Drawing& d, Score& score, Fraction bar, Fraction end) {
+inline double column_y(const Drawing& d, const Score& score, Fraction bar, Fraction end) {
   return d.time_height * score.get_time_delta_f64(bar, end) + d.margin_y;
 }
 
@@ -29,7 +29,7 @@ struct ColumnResult {
   double height = 0;
 };
 
-ColumnResult render_sentence(const Drawing& drawing, Score& score, const Lyric* lyric,
+ColumnResult render_sentence(const Drawing& drawing, const Score& score, const Lyric* lyric,
                              std::int32_t start, std::int32_t end);
 
 }  // namespace corvane

@@ -54,7 +54,7 @@ void append_skill_figure(std::string& out, double fraction) {
 
 class Document {
  public:
-  Document(Drawing& d, Score& score, const Lyric* lyric) : d_(d), score_(score), lyric_(lyric) {}
+  Document(Drawing& d, const Score& score, const Lyric* lyric) : d_(d), score_(score), lyric_(lyric) {}
 
   std::string render() {
     const std::int32_t last_bar = find_last_bar();
@@ -399,13 +399,13 @@ class Document {
   }
 
   Drawing& d_;
-  Score& score_;
+  const Score& score_;
   const Lyric* lyric_;
 };
 
 }  // namespace
 
-std::string Drawing::svg(Score& score, const Lyric* lyric) {
+std::string Drawing::svg(const Score& score, const Lyric* lyric) {
   return Document(*this, score, lyric).render();
 }
 

@@ -64,7 +64,7 @@ struct Drawing {
   // table. Throws Error(ErrorKind::Value) when a skill label needs a missing
   // skill_score_multi entry, and when the score is beyond the render limits
   // below.
-  std::string svg(Score& score, const Lyric* lyric);
+  std::string svg(const Score& score, const Lyric* lyric);
 };
 
 // Render limits. A chart's measures have three digits, so its last bar is at

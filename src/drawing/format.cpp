@@ -83,12 +83,6 @@ std::int64_t round_even(double v) noexcept {
   return static_cast<std::int64_t>(res);
 }
 
-void append_int(std::string& out, std::int64_t v) {
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, static_cast<std::size_t>(r.ptr - buf));
-}
-
 void append_round(std::string& out, double v) { append_int(out, round_even(v)); }
 
 void append_shortest(std::string& out, double v) {

@@ -5,11 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "numbers.hpp"
+
 namespace corvane {
 
 // Round half to even; NaN gives 0; out-of-range values saturate.
 std::int64_t round_even(double v) noexcept;
-void append_int(std::string& out, std::int64_t v);
 // round_even(v) written as a decimal integer.
 void append_round(std::string& out, double v);
 // Shortest round-trip text, positional, never an exponent.

@@ -105,7 +105,7 @@ double centre_x(const Drawing& drawing, const NoteBase& base) {
 
 }  // namespace
 
-void write_note_image(const Drawing& drawing, Score& score, std::size_t index, Fraction end,
+void write_note_image(const Drawing& drawing, const Score& score, std::size_t index, Fraction end,
                       std::string& out) {
   const NoteData& note = score.notes[index];
   if (choose_body(score.notes, note).kind == kNothing) return;
@@ -144,7 +144,7 @@ void write_note_image_at(const Drawing& drawing, std::span<const NoteData> notes
   out += "/>";
 }
 
-void write_flick_image(const Drawing& drawing, Score& score, std::size_t index, Fraction end,
+void write_flick_image(const Drawing& drawing, const Score& score, std::size_t index, Fraction end,
                        std::vector<std::string>& out) {
   const NoteData& note = score.notes[index];
   if (choose_arrow(score.notes, note) == Arrow::None) return;

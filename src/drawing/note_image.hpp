@@ -9,10 +9,10 @@
 namespace corvane {
 
 // Body of one note (and its trace image) into `out` (note_images).
-void write_note_image(const Drawing& drawing, Score& score, std::size_t index, Fraction end,
+void write_note_image(const Drawing& drawing, const Score& score, std::size_t index, Fraction end,
                       std::string& out);
 // Flick arrow of one note, pushed as one entry onto `out` (flick_arrows).
-void write_flick_image(const Drawing& drawing, Score& score, std::size_t index, Fraction end,
+void write_flick_image(const Drawing& drawing, const Score& score, std::size_t index, Fraction end,
                        std::vector<std::string>& out);
 
 // The same with the note's y in the column already known (the note loop has

@@ -113,7 +113,7 @@ void append_tick_line(std::string& out, double x1, double x2, double y) {
 
 }  // namespace
 
-void run_note_loop(const Drawing& drawing, Score& score, std::int32_t start, std::int32_t end,
+void run_note_loop(const Drawing& drawing, const Score& score, std::int32_t start, std::int32_t end,
                    ColumnBuffers& buffers) {
   // Neither note list changes here; the timing queries only fill the
   // score's timing table, which the spans below do not see.

@@ -7,7 +7,7 @@ namespace corvane {
 
 // Walks the active notes for the column [start, end]: visibility, tick
 // marks, and the note writers into the side buffers.
-void run_note_loop(const Drawing& drawing, Score& score, std::int32_t start, std::int32_t end,
+void run_note_loop(const Drawing& drawing, const Score& score, std::int32_t start, std::int32_t end,
                    ColumnBuffers& buffers);
 
 }  // namespace corvane

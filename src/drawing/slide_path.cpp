@@ -77,7 +77,7 @@ void ColumnYCache::grow() {
   }
 }
 
-void write_slide_path(const Drawing& drawing, Score& score, std::size_t start, Fraction end,
+void write_slide_path(const Drawing& drawing, const Score& score, std::size_t start, Fraction end,
                       std::string& slide_paths, std::string& relay_images) {
   ColumnYCache y(drawing, score, end);
   SlidePathScratch scratch;

@@ -19,11 +19,11 @@ inline bool is_attached_relay(const NoteData& n) noexcept {
 // through it, notes sharing a beat).
 class ColumnYCache {
  public:
-  ColumnYCache(const Drawing& drawing, Score& score, Fraction end)
+  ColumnYCache(const Drawing& drawing, const Score& score, Fraction end)
       : drawing_(drawing), score_(score), end_(end) {}
 
   double operator()(Fraction bar);
-  Score& score() const noexcept { return score_; }
+  const Score& score() const noexcept { return score_; }
 
  private:
   struct Slot {
@@ -34,7 +34,7 @@ class ColumnYCache {
   void grow();
 
   const Drawing& drawing_;
-  Score& score_;
+  const Score& score_;
   Fraction end_;
   std::vector<Slot> slots_;  // open addressing, power-of-two size
   std::size_t count_ = 0;
@@ -57,7 +57,7 @@ struct SlidePathScratch {
 };
 
 // One slide chain from its start step as a closed path, plus relay images.
-void write_slide_path(const Drawing& drawing, Score& score, std::size_t start, Fraction end,
+void write_slide_path(const Drawing& drawing, const Score& score, std::size_t start, Fraction end,
                       std::string& slide_paths, std::string& relay_images);
 // The same for a caller that draws many chains in one column.
 void write_slide_path(const Drawing& drawing, ColumnYCache& y, std::size_t start,

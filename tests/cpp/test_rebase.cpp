@@ -170,7 +170,7 @@ TEST(RebaseApply, MovesNotesByOldTimeLessOffsetAndReplacesTempo) {
   EXPECT_EQ(n.events, std::vector<Event>{bpm_at(0, 60)});
   EXPECT_EQ(n.meta.title, "A");
   EXPECT_EQ(n.meta.artist, "C");
-  EXPECT_FALSE(n.timed_events.has_value());
+  EXPECT_FALSE(n.timing_table().has_value());
 }
 
 TEST(RebaseApply, LinkedNotesMoveTogetherAndAreRelinked) {

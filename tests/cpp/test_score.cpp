@@ -13,6 +13,7 @@
 #include "error.hpp"
 #include "score.hpp"
 #include "support/chart_gen.hpp"
+#include "support/timing_table_access.hpp"
 
 using corvane::Error;
 using corvane::ErrorKind;
@@ -22,6 +23,7 @@ using corvane::kNoLink;
 using corvane::Line;
 using corvane::NoteData;
 using corvane::Score;
+using corvane::TimingTableAccess;
 
 namespace {
 
@@ -207,9 +209,9 @@ TEST(ScoreEvents, OnlyConsecutiveDuplicatesAreDropped) {
 
 TEST(ScoreEvents, InitEventsClearsTheTimingTable) {
   Score s = Score::from_str("#00002: 3\n");
-  s.timed_events.emplace();
+  TimingTableAccess::table(s).emplace();
   s.init_events();
-  EXPECT_FALSE(s.timed_events);
+  EXPECT_FALSE(s.timing_table());
 }
 
 TEST(ScoreLinking, EmptyChart) {
@@ -402,7 +404,7 @@ TEST(ScoreGenerated, DeterministicAndComplete) {
 TEST(ScoreLines, InitByLinesResetsAndMatchesFromStr) {
   const std::string chart = "#TITLE X\r\n#BPM01: 120\n#00008: 01\n#00014: 12\n";
   Score s = Score::from_str("#TITLE Old\n#00015: 11\n#00002: 3\n");
-  s.timed_events.emplace();
+  TimingTableAccess::table(s).emplace();
   std::vector<Line> lines = corvane::split_lines(chart);
   s.init_by_lines(lines);
   Score fresh = Score::from_str(chart);
@@ -412,7 +414,7 @@ TEST(ScoreLines, InitByLinesResetsAndMatchesFromStr) {
   EXPECT_EQ(s.active_notes, fresh.active_notes);
   ASSERT_EQ(s.notes.size(), 1u);
   EXPECT_EQ(s.notes[0].base.lane, 4u);
-  EXPECT_FALSE(s.timed_events);
+  EXPECT_FALSE(s.timing_table());
 }
 
 TEST(ScoreErrors, CarryTheLineNumber) {

@@ -18,6 +18,7 @@
 #include "score.hpp"
 #include "support/chart_gen.hpp"
 #include "support/events.hpp"
+#include "support/timing_table_access.hpp"
 
 namespace corvane {
 namespace {
@@ -80,7 +81,7 @@ double nan() { return std::numeric_limits<double>::quiet_NaN(); }
 
 TEST(TimingTable, NoEventsRunsAtInitialTempo) {
   Score s;
-  EXPECT_FALSE(s.timed_events.has_value());
+  EXPECT_FALSE(s.timing_table().has_value());
   auto [t1, state] = s.get_timed_event(F(1));
   EXPECT_EQ(t1, F(2));
   EXPECT_EQ(s.get_timed_event(F(3, 2)).first, F(3));
@@ -90,8 +91,8 @@ TEST(TimingTable, NoEventsRunsAtInitialTempo) {
   EXPECT_EQ(state.bar_length, F(4));
   EXPECT_EQ(state.sentence_length, 4);
   EXPECT_FALSE(state.speed || state.section || state.text);
-  ASSERT_TRUE(s.timed_events.has_value());
-  EXPECT_EQ(s.timed_events->size(), 1u);
+  ASSERT_TRUE(s.timing_table().has_value());
+  EXPECT_EQ(s.timing_table()->size(), 1u);
 }
 
 TEST(TimingTable, TempoChangeTakesEffectAtItsBar) {
@@ -130,8 +131,8 @@ TEST(TimingTable, EventsAtOneBarMergeAndShareATime) {
   EXPECT_EQ(state.bpm, F(90));
   // 3 beats at 90 BPM: 2 seconds a bar.
   EXPECT_EQ(s.get_timed_event(F(3, 2)).first, F(3));
-  ASSERT_EQ(s.timed_events->size(), 3u);
-  EXPECT_EQ((*s.timed_events)[1].time, (*s.timed_events)[2].time);
+  ASSERT_EQ(s.timing_table()->size(), 3u);
+  EXPECT_EQ((*s.timing_table())[1].time, (*s.timing_table())[2].time);
 }
 
 TEST(TimingTable, ZeroTempoLeavesTheTempoInForce) {
@@ -182,7 +183,7 @@ TEST(BarByTime, PartExamples) {
   EXPECT_EQ(s.get_bar_by_time(5.0), F(3));
   EXPECT_EQ(s.get_bar_by_time(4.0), F(2));  // the later event governs at its own time
   EXPECT_EQ(s.get_bar_by_time(1.0), F(1, 2));
-  EXPECT_FALSE(s.timed_events.has_value());  // never touches the table
+  EXPECT_FALSE(s.timing_table().has_value());  // never touches the table
 }
 
 TEST(BarByTime, NaNWalksToTheLastEvent) {
@@ -472,7 +473,7 @@ Event tempo_at(Fraction bar, Fraction bpm, Fraction length) {
 Score with_entry(Fraction t, Fraction b, Fraction bpm, Fraction length) {
   Score s;
   Event state = Event::merge(Event::initial_state(), tempo_at(b, bpm, length));
-  s.timed_events = std::vector<TimedEvent>{TimedEvent{t, state}};
+  TimingTableAccess::table(s) = std::vector<TimedEvent>{TimedEvent{t, state}};
   return s;
 }
 
@@ -504,11 +505,11 @@ TEST(WideTime, RebasedChartRenders) {
 
   const std::vector<Fraction> want = ref_table(s.events);
   s.time_at(F(0));
-  ASSERT_EQ(s.timed_events->size(), want.size());
-  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ((*s.timed_events)[i].time, want[i]) << i;
+  ASSERT_EQ(s.timing_table()->size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ((*s.timing_table())[i].time, want[i]) << i;
 
   int wide = 0;
-  const std::vector<TimedEvent>& table = *s.timed_events;
+  const std::vector<TimedEvent>& table = *s.timing_table();
   for (const NoteData& note : s.notes) {
     const Fraction bar = note.base.bar;
     std::size_t i = 0;  // the last entry at or before the bar, by a plain scan
@@ -564,7 +565,7 @@ TEST(WideTime, TimeNearTheBoundPlusAnAwkwardStep) {
   EXPECT_FALSE(narrow_time(want[1], F(4), F(1267, 10), table.events[1].bar, table.events[2].bar));
   table.time_at(F(0));
   for (std::size_t i = 0; i < want.size(); ++i) {
-    EXPECT_EQ((*table.timed_events)[i].time, want[i]) << i;
+    EXPECT_EQ((*table.timing_table())[i].time, want[i]) << i;
   }
 }
 
