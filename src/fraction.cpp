@@ -1,6 +1,5 @@
 #include "fraction.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -17,31 +16,19 @@ namespace {
 using fraction_detail::gcd;
 using fraction_detail::i128;
 using fraction_detail::magnitude;
+using fraction_detail::Ratio;
+using fraction_detail::ratio_of;
 using fraction_detail::u64;
 
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 constexpr u64 kMinMagnitude = u64(1) << 63;  // |INT64_MIN|
 
-struct Parts {
-  std::int64_t n = 0;
-  std::int64_t d = 1;
-};
-
-// Gcd of a value and a positive denominator: at most that denominator, so
-// it always fits back into a signed 64-bit integer.
-inline std::int64_t gcd_with_den(std::int64_t v, std::int64_t den) noexcept {
-  return static_cast<std::int64_t>(gcd(magnitude(v), u64(den)));
-}
-
-std::string int_text(std::int64_t v) {
-  char buf[24];
-  const auto res = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, res.ptr);
-}
-
 [[noreturn]] void throw_zero_denominator(std::int64_t numerator) {
-  throw Error(ErrorKind::ZeroDivision, "Fraction(" + int_text(numerator) + ", 0)");
+  std::string message = "Fraction(";
+  append_int(message, numerator);
+  message += ", 0)";
+  throw Error(ErrorKind::ZeroDivision, message);
 }
 
 [[noreturn]] void throw_overflow(const char* operation) {
@@ -49,11 +36,25 @@ std::string int_text(std::int64_t v) {
               std::string(operation) + " result does not fit in a 64-bit fraction");
 }
 
-// Signs and magnitudes back to fields; false when either does not fit
-// (a positive 2^63 numerator, or a 2^63 denominator).
-inline bool from_magnitudes(bool negative, u64 mn, u64 md, Parts& out) noexcept {
+// Reduction of n/d (d != 0) to lowest terms with a positive denominator;
+// false when the reduced value leaves the fields, which happens only with
+// n = INT64_MIN or d = INT64_MIN.
+inline bool reduce(std::int64_t n, std::int64_t d, Ratio<std::int64_t>& out) noexcept {
+  if (n == 0) {
+    out = {0, 1};
+    return true;
+  }
+  if (n == d) {
+    out = {1, 1};
+    return true;
+  }
+  u64 mn = magnitude(n);
+  u64 md = magnitude(d);
+  const u64 g = gcd(mn, md);
+  mn /= g;
+  md /= g;
   if (md > u64(kMax)) return false;
-  if (negative) {
+  if ((n < 0) != (d < 0)) {
     if (mn > kMinMagnitude) return false;
     out.n = mn == kMinMagnitude ? kMin : -static_cast<std::int64_t>(mn);
   } else {
@@ -64,169 +65,67 @@ inline bool from_magnitudes(bool negative, u64 mn, u64 md, Parts& out) noexcept 
   return true;
 }
 
-// Reduction of n/d (d != 0) to lowest terms with a positive denominator, at
-// the width of the candidates; false when the reduced value leaves the 64-bit
-// fields. 64-bit candidates fail only with n = INT64_MIN or d = INT64_MIN;
-// 128-bit ones serve the rare operations whose 64-bit intermediate products
-// overflow while the reduced result may still fit (they come from products
-// of two 64-bit values, so their magnitudes stay below 2^127).
-template <class Int>
-inline bool reduce_to_fields(Int n, Int d, Parts& out) noexcept {
-  if (n == 0) {
-    out = {0, 1};
-    return true;
+// One of the four operations on two fractions, exact: at 64 bits, and when
+// an intermediate overflows there, again at 128 bits, where the products of
+// 64-bit fields always fit; that result must then fit the fields. `op` is
+// one of the ratio_* operations, called at either width.
+template <class Op>
+Ratio<std::int64_t> exactly(Fraction a, Fraction b, Op op, const char* operation) {
+  if (Ratio<std::int64_t> r; op(ratio_of<std::int64_t>(a), ratio_of<std::int64_t>(b), r)) {
+    return r;
   }
-  if (n == d) {
-    out = {1, 1};
-    return true;
+  Ratio<i128> wide;
+  Ratio<std::int64_t> r;
+  if (!op(ratio_of<i128>(a), ratio_of<i128>(b), wide) || !fraction_detail::narrow(wide, r)) {
+    throw_overflow(operation);
   }
-  auto mn = magnitude(n);
-  auto md = magnitude(d);
-  const auto g = gcd(mn, md);
-  mn /= g;
-  md /= g;
-  if constexpr (sizeof(Int) > sizeof(std::int64_t)) {
-    if ((mn >> 64) != 0 || (md >> 64) != 0) return false;
-  }
-  return from_magnitudes((n < 0) != (d < 0), static_cast<u64>(mn), static_cast<u64>(md), out);
-}
-
-inline bool reduce64(std::int64_t n, std::int64_t d, Parts& out) noexcept {
-  return reduce_to_fields(n, d, out);
-}
-inline bool reduce128(i128 n, i128 d, Parts& out) noexcept { return reduce_to_fields(n, d, out); }
-
-// a/b + c/d, or a/b - c/d, reduced. Equal denominators need no product;
-// otherwise the least common denominator is used. When a 64-bit step
-// overflows, the sum is redone in 128 bits; false when the reduced result
-// does not fit.
-template <bool Subtract>
-inline bool sum_parts(std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d,
-                      Parts& r) noexcept {
-  const auto combine64 = [](std::int64_t x, std::int64_t y, std::int64_t* out) {
-    if constexpr (Subtract) {
-      return __builtin_sub_overflow(x, y, out);
-    } else {
-      return __builtin_add_overflow(x, y, out);
-    }
-  };
-  const auto combine128 = [](i128 x, i128 y) {
-    if constexpr (Subtract) {
-      return x - y;
-    } else {
-      return x + y;
-    }
-  };
-  if (b == d) {
-    std::int64_t s;
-    if (!combine64(a, c, &s)) {
-      reduce64(s, b, r);  // a positive denominator always fits
-      return true;
-    }
-    return reduce128(combine128(a, c), b, r);
-  }
-  const std::int64_t g = gcd_with_den(b, d);
-  const std::int64_t lb = d / g;  // l / b
-  const std::int64_t ld = b / g;  // l / d
-  std::int64_t l, x, y, s;
-  if (!__builtin_mul_overflow(b, lb, &l) && !__builtin_mul_overflow(a, lb, &x) &&
-      !__builtin_mul_overflow(c, ld, &y) && !combine64(x, y, &s)) {
-    reduce64(s, l, r);
-    return true;
-  }
-  return reduce128(combine128(i128(a) * lb, i128(c) * ld), i128(b) * lb, r);
-}
-
-struct FloorDiv {
-  std::int64_t quotient;
-  std::int64_t remainder;  // 0 <= remainder < divisor
-};
-
-// Floored division by a positive divisor.
-inline FloorDiv floor_div(std::int64_t x, std::int64_t y) noexcept {
-  std::int64_t q = x / y;
-  std::int64_t r = x % y;
-  if (r < 0) {
-    --q;
-    r += y;
-  }
-  return {q, r};
+  return r;
 }
 
 }  // namespace
 
 Fraction::Fraction(std::int64_t numerator, std::int64_t denominator) {
   if (denominator == 0) throw_zero_denominator(numerator);
-  Parts r;
-  if (!reduce64(numerator, denominator, r)) {
-    throw Error(ErrorKind::Overflow, "Fraction(" + int_text(numerator) + ", " +
-                                         int_text(denominator) +
-                                         ") does not fit in a 64-bit fraction");
+  Ratio<std::int64_t> r;
+  if (!reduce(numerator, denominator, r)) {
+    std::string message = "Fraction(";
+    append_int(message, numerator);
+    message += ", ";
+    append_int(message, denominator);
+    message += ") does not fit in a 64-bit fraction";
+    throw Error(ErrorKind::Overflow, message);
   }
   num_ = r.n;
   den_ = r.d;
 }
 
 Fraction Fraction::add(Fraction o) const {
-  Parts r;
-  if (!sum_parts<false>(num_, den_, o.num_, o.den_, r)) throw_overflow("Fraction addition");
+  const auto r = exactly(
+      *this, o, [](auto a, auto b, auto& out) { return fraction_detail::ratio_add(a, b, out); },
+      "Fraction addition");
   return Fraction(Raw{}, r.n, r.d);
 }
 
 Fraction Fraction::sub(Fraction o) const {
-  Parts r;
-  if (!sum_parts<true>(num_, den_, o.num_, o.den_, r)) throw_overflow("Fraction subtraction");
+  const auto r = exactly(
+      *this, o, [](auto a, auto b, auto& out) { return fraction_detail::ratio_sub(a, b, out); },
+      "Fraction subtraction");
   return Fraction(Raw{}, r.n, r.d);
 }
 
 Fraction Fraction::mul(Fraction o) const {
-  // Cross-reduction first: (p/q) * (q/p) never overflows.
-  const std::int64_t g1 = gcd_with_den(num_, o.den_);
-  const std::int64_t g2 = gcd_with_den(o.num_, den_);
-  const std::int64_t a = num_ / g1;
-  const std::int64_t c = o.num_ / g2;
-  const std::int64_t b = den_ / g2;
-  const std::int64_t d = o.den_ / g1;
-  std::int64_t n, m;
-  // Both operands are in lowest terms, so after cross-reduction the product
-  // is too (and zero comes out as 0/1): no further gcd is needed.
-  if (!__builtin_mul_overflow(a, c, &n) && !__builtin_mul_overflow(b, d, &m)) {
-    return Fraction(Raw{}, n, m);
-  }
-  Parts r;
-  if (!reduce128(i128(a) * c, i128(b) * d, r)) throw_overflow("Fraction multiplication");
+  const auto r = exactly(
+      *this, o, [](auto a, auto b, auto& out) { return fraction_detail::ratio_mul(a, b, out); },
+      "Fraction multiplication");
   return Fraction(Raw{}, r.n, r.d);
 }
 
 Fraction Fraction::div(Fraction o) const {
   // Named like the reciprocal of the divisor, as Python's fractions module does.
   if (o.num_ == 0) throw_zero_denominator(o.den_);
-  if (num_ == 0) return Fraction();
-  const std::int64_t g1 = static_cast<std::int64_t>(gcd(magnitude(num_), magnitude(o.num_)));
-  const std::int64_t g2 = gcd_with_den(den_, o.den_);
-  // With a zero dividend handled, g1 can be 2^63 only when both numerators
-  // are INT64_MIN: then the quotient is den_ / o.den_, computed directly.
-  if (g1 < 0) {
-    Parts r;
-    reduce64(o.den_, den_, r);
-    return Fraction(Raw{}, r.n, r.d);
-  }
-  const std::int64_t a = num_ / g1;
-  const std::int64_t c = o.num_ / g1;
-  const std::int64_t b = den_ / g2;
-  const std::int64_t d = o.den_ / g2;
-  std::int64_t n, m;
-  // As in mul, the cross-reduced quotient is already in lowest terms; only
-  // the divisor's sign has to move to the numerator.
-  if (!__builtin_mul_overflow(a, d, &n) && !__builtin_mul_overflow(b, c, &m)) {
-    if (m > 0) return Fraction(Raw{}, n, m);
-    std::int64_t nn, nm;
-    if (!__builtin_sub_overflow(0, n, &nn) && !__builtin_sub_overflow(0, m, &nm)) {
-      return Fraction(Raw{}, nn, nm);
-    }
-  }
-  Parts r;
-  if (!reduce128(i128(a) * d, i128(b) * c, r)) throw_overflow("Fraction division");
+  const auto r = exactly(
+      *this, o, [](auto a, auto b, auto& out) { return fraction_detail::ratio_div(a, b, out); },
+      "Fraction division");
   return Fraction(Raw{}, r.n, r.d);
 }
 
@@ -296,8 +195,8 @@ std::optional<Fraction> Fraction::approximate_float(double value) noexcept {
     q = 1.0 / r;
   }
   if (d1 == 0) return std::nullopt;
-  Parts p;
-  reduce64(n1, d1, p);
+  Ratio<std::int64_t> p;
+  reduce(n1, d1, p);
   if (std::signbit(value)) p.n = -p.n;  // n1 <= INT64_MAX, so negation is safe
   if (p.n == 0) p = {0, 1};
   return Fraction(Raw{}, p.n, p.d);
@@ -321,10 +220,10 @@ std::optional<Fraction> Fraction::parse(std::string_view text) {
     const auto d = read_decimal<std::int64_t>(unicode::trim(s.substr(slash + 1)));
     if (!d) return std::nullopt;
     if (*d == 0) throw_zero_denominator(*n);
-    Parts r;
+    Ratio<std::int64_t> r;
     // Both parts are in range, but -2^63 over a negative odd number is not:
     // like an out-of-range part, it reads as nothing.
-    if (!reduce64(*n, *d, r)) return std::nullopt;
+    if (!reduce(*n, *d, r)) return std::nullopt;
     return Fraction(Raw{}, r.n, r.d);
   }
   if (const auto n = read_decimal<std::int64_t>(s)) return Fraction(*n);
@@ -333,27 +232,21 @@ std::optional<Fraction> Fraction::parse(std::string_view text) {
 }
 
 void Fraction::fmt_to(std::string& out) const {
-  char buf[72];
-  char* p = buf;
-  char* const end = buf + sizeof buf;
-  const std::int64_t whole = num_ / den_;
   if (den_ == 1) {
-    p = std::to_chars(p, end, num_).ptr;
-    *p++ = '.';
-  } else if (whole == 0) {
-    p = std::to_chars(p, end, num_).ptr;
-    *p++ = '/';
-    p = std::to_chars(p, end, den_).ptr;
-  } else {
-    p = std::to_chars(p, end, whole).ptr;
-    *p++ = '.';
-    *p++ = '+';
-    // The remainder keeps the value's sign and is already in lowest terms.
-    p = std::to_chars(p, end, num_ % den_).ptr;
-    *p++ = '/';
-    p = std::to_chars(p, end, den_).ptr;
+    append_int(out, num_);
+    out += '.';
+    return;
   }
-  out.append(buf, p);
+  const std::int64_t whole = num_ / den_;
+  if (whole != 0) {
+    append_int(out, whole);
+    out += ".+";
+  }
+  // The remainder (the numerator itself below one) keeps the value's sign
+  // and is already in lowest terms.
+  append_int(out, num_ % den_);
+  out += '/';
+  append_int(out, den_);
 }
 
 std::string Fraction::fmt() const {

@@ -1,10 +1,15 @@
 #pragma once
 // Internal to the core: the integer steps behind Fraction's exact arithmetic,
-// shared with the timing code, which forms bar values wider than 64 bits
-// before bounding their denominators. Not part of the Fraction interface.
+// the one checked rational arithmetic of the project. Fraction's operations
+// run on them, and so does the timing code, which forms bar values wider
+// than 64 bits before bounding their denominators. Not part of the Fraction
+// interface.
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
+
+#include "fraction.hpp"
 
 namespace corvane::fraction_detail {
 
@@ -16,29 +21,41 @@ using i128 = __int128;
 inline u64 magnitude(std::int64_t v) noexcept { return v < 0 ? u64(0) - u64(v) : u64(v); }
 inline u128 magnitude(i128 v) noexcept { return v < 0 ? u128(0) - u128(v) : u128(v); }
 
-inline int ctz(u64 v) noexcept { return __builtin_ctzll(v); }
-inline int ctz(u128 v) noexcept {
-  const u64 lo = static_cast<u64>(v);
-  return lo != 0 ? __builtin_ctzll(lo) : 64 + __builtin_ctzll(static_cast<u64>(v >> 64));
-}
-
-// Binary gcd; gcd(x, 0) = x.
-template <class U>
-U binary_gcd(U a, U b) noexcept {
+// Binary gcd; gcd(x, 0) = x. The 64-bit operations meet operands of like
+// sizes, which its subtraction loop suits.
+inline u64 gcd(u64 a, u64 b) noexcept {
   if (a == 0) return b;
   if (b == 0) return a;
-  const int shift = ctz(a | b);
-  a >>= ctz(a);
+  const int shift = __builtin_ctzll(a | b);
+  a >>= __builtin_ctzll(a);
   do {
-    b >>= ctz(b);
+    b >>= __builtin_ctzll(b);
     if (a > b) std::swap(a, b);
     b -= a;
   } while (b != 0);
   return a << shift;
 }
 
-inline u64 gcd(u64 a, u64 b) noexcept { return binary_gcd(a, b); }
-inline u128 gcd(u128 a, u128 b) noexcept { return binary_gcd(a, b); }
+// Euclid's gcd; gcd(x, 0) = x. The 128-bit operations mostly meet operands
+// of very different sizes (a from_f64 denominator near 10^14 against a
+// tempo's or a bar's), which one remainder step settles where the binary
+// loop would take a round per bit; the steps drop to 64 bits once both fit.
+inline u128 gcd(u128 a, u128 b) noexcept {
+  while (((a | b) >> 64) != 0) {
+    if (b == 0) return a;
+    const u128 r = a % b;
+    a = b;
+    b = r;
+  }
+  u64 x = static_cast<u64>(a);
+  u64 y = static_cast<u64>(b);
+  while (y != 0) {
+    const u64 r = x % y;
+    x = y;
+    y = r;
+  }
+  return x;
+}
 
 // n/d (d > 0) to lowest terms. The gcd is at most d, so it fits Int.
 template <class Int>
@@ -112,10 +129,11 @@ bool closest_fraction(Int n, Int d, Int bound, Int& out_n, Int& out_d) noexcept 
 //
 // Exact fractions at the width Int (64 or 128 bits) whose every step is
 // checked: an operation returns false when an intermediate or its result
-// leaves Int, and never throws. The timing code forms values such as
-// t + L x 60 / B x (bar - b) with them, first at 64 bits and, when that
-// fails, again at 128 bits, before bounding the denominator. A result is the
-// exact value in lowest terms, so both widths agree wherever both succeed.
+// leaves Int, and never throws. Fraction's four operations run on them, and
+// the timing code forms values such as t + L x 60 / B x (bar - b) with them;
+// both first at 64 bits and, when that fails, again at 128 bits. A result is
+// the exact value in lowest terms, so both widths agree wherever both
+// succeed.
 
 template <class Int>
 struct Ratio {
@@ -126,10 +144,10 @@ struct Ratio {
 template <class Int>
 using unsigned_of = decltype(magnitude(Int{}));
 
-// A value already in lowest terms (a Fraction's fields), widened.
+// A Fraction's fields, already in lowest terms, at the width Int.
 template <class Int>
-constexpr Ratio<Int> ratio(std::int64_t n, std::int64_t d = 1) noexcept {
-  return {Int(n), Int(d)};
+Ratio<Int> ratio_of(Fraction f) noexcept {
+  return {Int(f.numerator()), Int(f.denominator())};
 }
 
 // Inputs in lowest terms: after cross-reduction the product is too.
@@ -214,6 +232,15 @@ bool ratio_add(Ratio<Int> a, Ratio<Int> b, Ratio<Int>& out) noexcept {
 template <class Int>
 bool ratio_sub(Ratio<Int> a, Ratio<Int> b, Ratio<Int>& out) noexcept {
   return ratio_sum<Int, true>(a, b, out);
+}
+
+// The fields of a 128-bit ratio at 64 bits; false when either does not fit.
+inline bool narrow(Ratio<i128> r, Ratio<std::int64_t>& out) noexcept {
+  constexpr i128 lo = std::numeric_limits<std::int64_t>::min();
+  constexpr i128 hi = std::numeric_limits<std::int64_t>::max();
+  if (r.n < lo || r.n > hi || r.d > hi) return false;
+  out = {static_cast<std::int64_t>(r.n), static_cast<std::int64_t>(r.d)};
+  return true;
 }
 
 // The value as a double, numerator over denominator, as Fraction::to_double.

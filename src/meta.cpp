@@ -3,6 +3,7 @@
 #include <array>
 
 #include "fraction.hpp"
+#include "merge_rule.hpp"
 
 namespace corvane {
 
@@ -37,9 +38,6 @@ constexpr std::array<std::pair<std::string_view, NumberField>, 2> kNumberFields{
     {"basebpm", &Meta::basebpm},
 }};
 
-bool text_is_set(const std::optional<std::string>& t) noexcept { return t && !t->empty(); }
-bool number_is_set(const std::optional<double>& v) noexcept { return v && *v != 0.0; }
-
 }  // namespace
 
 bool Meta::has_field(std::string_view key) noexcept {
@@ -61,7 +59,7 @@ void Meta::set_field(std::string_view key, std::string_view value) {
     if (e.first == key) {
       // A zero denominator throws from parse and reaches the caller.
       if (std::optional<Fraction> f = Fraction::parse(value)) {
-        this->*e.second = static_cast<double>(f->numerator()) / static_cast<double>(f->denominator());
+        this->*e.second = f->to_double();
       }
       return;
     }
@@ -72,11 +70,11 @@ Meta Meta::merge(const Meta& receiver, const Meta& other) {
   Meta out;
   for (const auto& e : kTextFields) {
     const auto& mine = receiver.*e.field;
-    out.*e.field = text_is_set(mine) ? mine : other.*e.field;
+    out.*e.field = is_set(mine) ? mine : other.*e.field;
   }
   for (const auto& e : kNumberFields) {
     const auto& mine = receiver.*e.second;
-    out.*e.second = number_is_set(mine) ? mine : other.*e.second;
+    out.*e.second = is_set(mine) ? mine : other.*e.second;
   }
   return out;
 }

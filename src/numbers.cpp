@@ -92,6 +92,14 @@ std::optional<double> read_float(std::string_view text) noexcept {
   return negative ? -value : value;
 }
 
+char* write_int(char* first, std::int64_t value) noexcept {
+  return std::to_chars(first, first + kMaxIntegerChars, value).ptr;
+}
+
+char* write_int(char* first, std::uint64_t value) noexcept {
+  return std::to_chars(first, first + kMaxIntegerChars, value).ptr;
+}
+
 void append_shortest_positional(std::string& out, double value) {
   // Shortest round-trip digits in scientific form, then laid out positionally.
   char buf[40];

@@ -2,7 +2,6 @@
 // Number text shared by the chart, fraction, lyric, rebase and drawing code.
 // The readers take the whole text in an exact grammar: no trimming, no
 // locale, no partial reads, and nothing out of range.
-#include <charconv>
 #include <concepts>
 #include <cstdint>
 #include <limits>
@@ -89,13 +88,26 @@ std::optional<double> read_float(std::string_view text) noexcept;
 // their own spelling handle them first.
 void append_shortest_positional(std::string& out, double value);
 
-// Decimal text of an integer ("-" for negatives, no "+", no leading zeros),
-// appended without a temporary. The one integer writer of the project.
+// The longest decimal text of a 64-bit integer: 20 digits, or a sign and 19.
+inline constexpr std::size_t kMaxIntegerChars = 20;
+
+// Decimal text of an integer ("-" for negatives, no "+", no leading zeros)
+// written at `first`, which has room for kMaxIntegerChars; returns its end.
+// The one integer writer of the project. Out of line: the renderer writes
+// most of its numbers through these, and a body of its own keeps the digit
+// loop of std::to_chars inlined in it.
+char* write_int(char* first, std::int64_t value) noexcept;
+char* write_int(char* first, std::uint64_t value) noexcept;
+
+// write_int appended to a text, without a temporary.
 template <std::integral T>
 void append_int(std::string& out, T value) {
-  char buf[24];  // 20 digits and a sign
-  const auto res = std::to_chars(buf, buf + sizeof buf, value);
-  out.append(buf, static_cast<std::size_t>(res.ptr - buf));
+  static_assert(!std::is_same_v<T, bool>, "a flag is not a number");
+  static_assert(sizeof(T) <= sizeof(std::uint64_t));
+  char buf[kMaxIntegerChars];
+  using Wide = std::conditional_t<std::is_signed_v<T>, std::int64_t, std::uint64_t>;
+  char* const end = write_int(buf, static_cast<Wide>(value));
+  out.append(buf, static_cast<std::size_t>(end - buf));
 }
 
 }  // namespace corvane

@@ -1,7 +1,6 @@
 #include "rebase.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -125,12 +124,6 @@ std::string describe(const std::string& what) {
   return out;
 }
 
-void append_number(std::string& out, std::size_t v) {
-  char buf[24];
-  auto res = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, static_cast<std::size_t>(res.ptr - buf));
-}
-
 // "<description> at line L column C"; the parser's position counts bytes
 // read, one past the offending byte (or past the end of the input). Columns
 // count characters from 1.
@@ -150,9 +143,9 @@ std::string error_message(std::string_view text, std::size_t position, const std
 
   std::string msg = describe(what);
   msg += " at line ";
-  append_number(msg, line);
+  append_int(msg, line);
   msg += " column ";
-  append_number(msg, column);
+  append_int(msg, column);
   return msg;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstddef>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -28,11 +29,7 @@ const Fraction& bar_length_of(const Event& state) { return *state.bar_length; }
 
 using Wide = fraction_detail::i128;
 using fraction_detail::Ratio;
-
-template <class Int>
-Ratio<Int> ratio_of(Fraction f) noexcept {
-  return fraction_detail::ratio<Int>(f.numerator(), f.denominator());
-}
+using fraction_detail::ratio_of;
 
 // --- Time of a bar ------------------------------------------------------------------
 //
@@ -70,16 +67,15 @@ Fraction bounded_time(Fraction t, Fraction length, Fraction bpm, Fraction from, 
       fraction_detail::closest_fraction(exact.n, exact.d, kTableBound, n, d)) {
     return Fraction(n, d);
   }
-  constexpr Wide lo = std::numeric_limits<std::int64_t>::min();
-  constexpr Wide hi = std::numeric_limits<std::int64_t>::max();
-  Ratio<Wide> exact;
-  Wide wn, wd;
+  Ratio<Wide> exact, bounded;
+  Ratio<std::int64_t> fields;
   if (!time_after(t, length, bpm, from, to, exact) ||
-      !fraction_detail::closest_fraction<Wide>(exact.n, exact.d, kTableBound, wn, wd) || wn < lo ||
-      wn > hi || wd > hi) {
+      !fraction_detail::closest_fraction<Wide>(exact.n, exact.d, kTableBound, bounded.n,
+                                               bounded.d) ||
+      !fraction_detail::narrow(bounded, fields)) {
     time_overflow();
   }
-  return Fraction(static_cast<std::int64_t>(wn), static_cast<std::int64_t>(wd));
+  return Fraction(fields.n, fields.d);
 }
 
 // Time of `bar` from the table entry that governs it, continuing that entry's
@@ -117,100 +113,73 @@ double segment_seconds(Fraction length, Fraction bpm, Fraction from, Fraction to
   throw Error(ErrorKind::Overflow, "bar at time does not fit in a 64-bit fraction");
 }
 
-Wide wide_mul(Wide a, Wide b) {
-  Wide r;
-  if (__builtin_mul_overflow(a, b, &r)) bar_overflow();
-  return r;
-}
-
-Wide wide_add(Wide a, Wide b) {
-  Wide r;
-  if (__builtin_add_overflow(a, b, &r)) bar_overflow();
-  return r;
-}
-
 // Fields a bar found from a time may take: the most negative numerator
 // counts as out of range on both paths below.
-bool fits64(Wide num, Wide den) {
+bool fits64(Ratio<Wide> r) {
   constexpr Wide lo = std::numeric_limits<std::int64_t>::min();
   constexpr Wide hi = std::numeric_limits<std::int64_t>::max();
-  return num > lo && num <= hi && den <= hi;
+  return r.n > lo && r.n <= hi && r.d <= hi;
 }
 
-// Gcd of two values of which one is positive, so it fits 64 bits. Euclid's
-// remainder steps rather than the binary gcd of the fraction code: here one
-// operand is usually a from_f64 denominator near 10^14 and the other small,
-// which a remainder step settles at once and a binary gcd in some 40 rounds.
-std::int64_t gcd64(std::int64_t a, std::int64_t b) {
-  std::uint64_t x = fraction_detail::magnitude(a);
-  std::uint64_t y = fraction_detail::magnitude(b);
-  while (y != 0) {
-    const std::uint64_t r = x % y;
-    x = y;
-    y = r;
-  }
-  return static_cast<std::int64_t>(x);
-}
-
-// The bounded bar from a 128-bit exact value.
-Fraction bounded_bar(Wide num, Wide den) {
-  Wide n, d;
-  if (!fraction_detail::closest_fraction<Wide>(num, den, kBarBound, n, d) || !fits64(n, d)) {
-    bar_overflow();
-  }
-  return Fraction(static_cast<std::int64_t>(n), static_cast<std::int64_t>(d));
-}
-
-// The whole formula in checked 128-bit ratios, for tempos whose rate
-// bpm / (bar_length x 60) leaves 64 bits.
-Fraction bar_after_wide(Fraction bar, Fraction bpm, Fraction bar_length, Fraction q) {
-  using namespace fraction_detail;
-  Ratio<Wide> scale, rate, step, sum;
-  if (!ratio_mul(ratio_of<Wide>(bar_length), Ratio<Wide>{60, 1}, scale) ||
-      !ratio_div(ratio_of<Wide>(bpm), scale, rate) || !ratio_mul(ratio_of<Wide>(q), rate, step) ||
-      !ratio_add(ratio_of<Wide>(bar), step, sum)) {
-    bar_overflow();
-  }
-  if (fits64(sum.n, sum.d)) {
-    return Fraction(static_cast<std::int64_t>(sum.n), static_cast<std::int64_t>(sum.d))
+// The exact bar, bounded.
+Fraction bounded_bar(Ratio<Wide> bar) {
+  if (fits64(bar)) {
+    return Fraction(static_cast<std::int64_t>(bar.n), static_cast<std::int64_t>(bar.d))
         .limit_denominator(kBarBound);
   }
-  return bounded_bar(sum.n, sum.d);
+  Ratio<Wide> bounded;
+  if (!fraction_detail::closest_fraction<Wide>(bar.n, bar.d, kBarBound, bounded.n, bounded.d) ||
+      !fits64(bounded)) {
+    bar_overflow();
+  }
+  return Fraction(static_cast<std::int64_t>(bounded.n), static_cast<std::int64_t>(bounded.d));
 }
 
 Fraction bar_after(Fraction bar, Fraction bpm, Fraction bar_length, double dt) {
+  using namespace fraction_detail;
   const Fraction q = Fraction::from_f64(dt);
   if (q.is_zero()) return bar.limit_denominator(kBarBound);
-  Ratio<std::int64_t> scale, rate;
-  if (!fraction_detail::ratio_mul(ratio_of<std::int64_t>(bar_length), Ratio<std::int64_t>{60, 1},
-                                  scale) ||
-      !fraction_detail::ratio_div(ratio_of<std::int64_t>(bpm), scale, rate)) {
-    return bar_after_wide(bar, bpm, bar_length, q);
+  // The rate bpm / (bar_length x 60) at 64 bits where it fits, which is
+  // nearly always, else at 128; the step q x rate and the sum in 128 bits.
+  Ratio<Wide> rate;
+  if (Ratio<std::int64_t> scale, narrow_rate;
+      ratio_mul(ratio_of<std::int64_t>(bar_length), Ratio<std::int64_t>{60, 1}, scale) &&
+      ratio_div(ratio_of<std::int64_t>(bpm), scale, narrow_rate)) {
+    rate = {narrow_rate.n, narrow_rate.d};
+  } else if (Ratio<Wide> scale;
+             !ratio_mul(ratio_of<Wide>(bar_length), Ratio<Wide>{60, 1}, scale) ||
+             !ratio_div(ratio_of<Wide>(bpm), scale, rate)) {
+    bar_overflow();
   }
-  // q x rate, cross-reduced: both are in lowest terms, so the product is too,
-  // and each product of two 64-bit values fits in 128 bits.
-  const std::int64_t g1 = gcd64(q.numerator(), rate.d);
-  const std::int64_t g2 = gcd64(q.denominator(), rate.n);
-  const Wide step_num = static_cast<Wide>(q.numerator() / g1) * (rate.n / g2);
-  const Wide step_den = static_cast<Wide>(q.denominator() / g2) * (rate.d / g1);
-  // bar + step over the least common denominator; with g the gcd of the two
-  // denominators, the sum's only common factors with its denominator divide g.
-  const std::int64_t bar_den = bar.denominator();
-  const std::int64_t g = gcd64(bar_den, static_cast<std::int64_t>(step_den % bar_den));
-  Wide num = wide_add(wide_mul(step_num, bar_den / g), wide_mul(bar.numerator(), step_den / g));
-  Wide den = wide_mul(step_den, bar_den / g);
-  if (g > 1) {
-    const std::int64_t common = gcd64(g, static_cast<std::int64_t>(num % g));
-    if (common > 1) {
-      num /= common;
-      den /= common;
+  Ratio<Wide> step, sum;
+  if (!ratio_mul(ratio_of<Wide>(q), rate, step) || !ratio_add(ratio_of<Wide>(bar), step, sum)) {
+    bar_overflow();
+  }
+  return bounded_bar(sum);
+}
+
+// The timing table of a score's events, built on the first query. Out of line,
+// so that the check before it inlines into every query.
+[[gnu::noinline]] void build_table(const std::vector<Event>& events,
+                                   std::optional<std::vector<TimedEvent>>& out) {
+  std::vector<TimedEvent> table;
+  table.reserve(events.empty() ? 1 : events.size());
+  Event state = Event::initial_state();
+  if (events.empty()) {
+    table.push_back(TimedEvent{Fraction(0), std::move(state)});
+  } else {
+    Fraction time;
+    Fraction prev;
+    for (const Event& e : events) {
+      // Bounded after every step: the rounding carries into later entries.
+      time = bounded_time(time, bar_length_of(state), bpm_of(state), prev, e.bar);
+      state.merge_from(e);
+      prev = e.bar;
+      table.push_back(TimedEvent{time, state});
     }
   }
-  if (fits64(num, den)) {
-    return Fraction(static_cast<std::int64_t>(num), static_cast<std::int64_t>(den))
-        .limit_denominator(kBarBound);
-  }
-  return bounded_bar(num, den);
+  // Stored only when whole: a time that overflows leaves no table behind.
+  out.emplace(std::move(table));
 }
 
 }  // namespace
@@ -287,24 +256,8 @@ Fraction TimeWalk::bar_at(double time) const {
 // --- Score ----------------------------------------------------------------------
 
 const std::vector<TimedEvent>& Score::table() const {
-  if (timed_events_) return *timed_events_;
-  std::vector<TimedEvent> table;
-  table.reserve(events.empty() ? 1 : events.size());
-  Event state = Event::initial_state();
-  if (events.empty()) {
-    table.push_back(TimedEvent{Fraction(0), std::move(state)});
-  } else {
-    Fraction time;
-    Fraction prev;
-    for (const Event& e : events) {
-      // Bounded after every step: the rounding carries into later entries.
-      time = bounded_time(time, bar_length_of(state), bpm_of(state), prev, e.bar);
-      state.merge_from(e);
-      prev = e.bar;
-      table.push_back(TimedEvent{time, state});
-    }
-  }
-  return timed_events_.emplace(std::move(table));
+  if (!timed_events_) build_table(events, timed_events_);
+  return *timed_events_;
 }
 
 std::size_t Score::governing_index(Fraction bar) const {

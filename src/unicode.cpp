@@ -69,13 +69,6 @@ inline bool is_ascii_white_space(unsigned char c) noexcept {
   return c == ' ' || (c >= 0x09 && c <= 0x0D);
 }
 
-bool all_ascii(std::string_view text) noexcept {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
 // Wraps ICU's full case mapping over UTF-8 (root locale, so no Turkish or
 // Lithuanian special casing).
 template <typename Map>
@@ -109,32 +102,6 @@ char32_t next_code_point(std::string_view text, std::size_t& pos) noexcept {
   return cp;
 }
 
-std::size_t count_code_points(std::string_view text) noexcept {
-  std::size_t count = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    if (byte_at(text, pos) < 0x80) {
-      ++pos;
-    } else {
-      next_code_point(text, pos);
-    }
-    ++count;
-  }
-  return count;
-}
-
-std::size_t code_point_offset(std::string_view text, std::size_t index) noexcept {
-  std::size_t pos = 0;
-  for (std::size_t i = 0; i < index && pos < text.size(); ++i) {
-    if (byte_at(text, pos) < 0x80) {
-      ++pos;
-    } else {
-      next_code_point(text, pos);
-    }
-  }
-  return pos;
-}
-
 bool is_valid_utf8(std::string_view text) noexcept {
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -150,29 +117,6 @@ bool is_valid_utf8(std::string_view text) noexcept {
   return true;
 }
 
-void append_utf8(std::string& out, char32_t cp) {
-  // Surrogates and values past U+10FFFF have no UTF-8 form.
-  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacement;
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    const char buf[2] = {static_cast<char>(0xC0 | (cp >> 6)),
-                         static_cast<char>(0x80 | (cp & 0x3F))};
-    out.append(buf, 2);
-  } else if (cp < 0x10000) {
-    const char buf[3] = {static_cast<char>(0xE0 | (cp >> 12)),
-                         static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                         static_cast<char>(0x80 | (cp & 0x3F))};
-    out.append(buf, 3);
-  } else {
-    const char buf[4] = {static_cast<char>(0xF0 | (cp >> 18)),
-                         static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
-                         static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                         static_cast<char>(0x80 | (cp & 0x3F))};
-    out.append(buf, 4);
-  }
-}
-
 bool is_white_space(char32_t cp) noexcept {
   if (cp < 0x80) return is_ascii_white_space(static_cast<unsigned char>(cp));
   return u_isUWhiteSpace(static_cast<UChar32>(cp)) != 0;
@@ -181,17 +125,6 @@ bool is_white_space(char32_t cp) noexcept {
 bool is_decimal_digit(char32_t cp) noexcept {
   if (cp < 0x80) return cp >= '0' && cp <= '9';
   return u_charType(static_cast<UChar32>(cp)) == U_DECIMAL_DIGIT_NUMBER;
-}
-
-bool is_word_char(char32_t cp) noexcept {
-  if (cp < 0x80) {
-    return (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z') || (cp >= '0' && cp <= '9') ||
-           cp == '_';
-  }
-  if (cp == 0x200C || cp == 0x200D) return true;
-  const auto c = static_cast<UChar32>(cp);
-  if ((U_GET_GC_MASK(c) & (U_GC_M_MASK | U_GC_ND_MASK | U_GC_PC_MASK)) != 0) return true;
-  return u_hasBinaryProperty(c, UCHAR_ALPHABETIC) != 0;
 }
 
 std::string_view trim(std::string_view text) noexcept {

@@ -179,7 +179,8 @@ TEST(FractionConstruct, ErrorsNameTheValue) {
   expect_fields(F(kMin, -2), std::int64_t(1) << 62, 1);
   // A denominator of 2^63 has no positive 64-bit form.
   EXPECT_EQ(error_kind([] { F(1, kMin); }), ErrorKind::Overflow);
-  EXPECT_EQ(error_kind([] { F(-3, kMin); }), ErrorKind::Overflow);
+  EXPECT_EQ(error_kind([] { F(-3, kMin); }, &msg), ErrorKind::Overflow);
+  EXPECT_EQ(msg, "Fraction(-3, -9223372036854775808) does not fit in a 64-bit fraction");
 }
 
 // --- arithmetic ----------------------------------------------------------
@@ -221,6 +222,18 @@ TEST(FractionArithmetic, OverflowThrowsInsteadOfWrapping) {
   EXPECT_EQ(error_kind([] { F(1, kMax) + F(1, kMax - 1); }), ErrorKind::Overflow);
   EXPECT_EQ(error_kind([] { F(kMax) * F(kMax); }), ErrorKind::Overflow);
   EXPECT_EQ(error_kind([] { F(1, kMax) / F(kMax); }), ErrorKind::Overflow);
+}
+
+TEST(FractionArithmetic, OverflowMessagesNameTheOperation) {
+  std::string msg;
+  error_kind([] { F(kMax) + F(1); }, &msg);
+  EXPECT_EQ(msg, "Fraction addition result does not fit in a 64-bit fraction");
+  error_kind([] { F(kMin) - F(1, 3); }, &msg);
+  EXPECT_EQ(msg, "Fraction subtraction result does not fit in a 64-bit fraction");
+  error_kind([] { F(kMax) * F(3, 2); }, &msg);
+  EXPECT_EQ(msg, "Fraction multiplication result does not fit in a 64-bit fraction");
+  error_kind([] { F(1, kMax) / F(kMax); }, &msg);
+  EXPECT_EQ(msg, "Fraction division result does not fit in a 64-bit fraction");
 }
 
 TEST(FractionArithmetic, DivisionByZeroIsZeroDivision) {
@@ -360,6 +373,35 @@ TEST(FractionLimit, FindsTheClosestFractionUnderTheBound) {
             << v.fmt() << " bound " << bound << " gave " << got.fmt();
       }
     }
+  }
+}
+
+// The gcd at both widths, against Euclid's written out; at 128 bits also
+// where operands and result leave 64 bits.
+TEST(FractionGcd, BothWidthsAgreeWithEuclid) {
+  using corvane::fraction_detail::gcd;
+  using u128 = unsigned __int128;
+  const auto euclid = [](u128 a, u128 b) {
+    while (b != 0) {
+      const u128 r = a % b;
+      a = b;
+      b = r;
+    }
+    return a;
+  };
+  const u128 two70 = u128(1) << 70;
+  EXPECT_TRUE(gcd(two70, u128(0)) == two70);
+  EXPECT_TRUE(gcd(u128(0), two70) == two70);
+  EXPECT_TRUE(gcd(two70 * 3, two70 * 5) == two70);
+  EXPECT_TRUE(gcd(two70 * 3 + 3, u128(9)) == 3);
+  EXPECT_EQ(gcd(std::uint64_t(0), std::uint64_t(0)), 0u);
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint64_t a = rng() >> (rng() % 64), b = rng() >> (rng() % 64);
+    const std::uint64_t c = (rng() >> (rng() % 64)) | 1;
+    ASSERT_EQ(gcd(a * c, b * c), static_cast<std::uint64_t>(euclid(a * c, b * c)));
+    const u128 x = u128(a) * c, y = u128(b) * c;
+    ASSERT_TRUE(gcd(x, y) == euclid(x, y)) << a << " " << b << " " << c;
   }
 }
 

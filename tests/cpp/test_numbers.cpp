@@ -182,5 +182,19 @@ TEST(ShortestPositional, NonFiniteValuesAsTheLibraryWritesThem) {
   EXPECT_EQ(shortest(std::numeric_limits<double>::quiet_NaN()), "nan");
 }
 
+TEST(AppendInt, EveryWidthAndSignednessAppends) {
+  std::string out = "n=";
+  append_int(out, -7);
+  out += ' ';
+  append_int(out, std::numeric_limits<std::int64_t>::min());
+  out += ' ';
+  append_int(out, std::numeric_limits<std::uint64_t>::max());
+  out += ' ';
+  append_int(out, std::size_t{0});
+  out += ' ';
+  append_int(out, std::uint8_t{255});  // a number, not a character
+  EXPECT_EQ(out, "n=-7 -9223372036854775808 18446744073709551615 0 255");
+}
+
 }  // namespace
 }  // namespace corvane

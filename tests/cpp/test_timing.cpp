@@ -644,5 +644,42 @@ TEST(WideTime, RandomAgainstTheReference) {
   EXPECT_GT(narrow, 1000);
 }
 
+// The bar at a time, b + from_f64(dt) x bpm / (bar_length x 60) bounded to
+// 10^6, against the reference: exact wherever the 64-bit form overflows too.
+TEST(WideTime, BarAtTimeAgainstTheReference) {
+  std::mt19937_64 rng(50411);
+  auto pick = [&rng](std::int64_t lo, std::int64_t hi) {
+    return lo + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(hi - lo + 1));
+  };
+  const double bpms[] = {90.5, 120, 126.7, 174.3, 60.25, 181, 97.77, 241.0 / 3};
+  const double lengths[] = {4, 3.5, 3, 2.75, 0.5, 7};
+  int wide = 0, narrow = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const Fraction bpm = Fraction::from_f64(bpms[pick(0, 7)]);
+    const Fraction length = Fraction::from_f64(lengths[pick(0, 5)]);
+    // The one event: the walk reaches it at 2 s a bar and stays there.
+    const Fraction b = F(pick(-4'000'000, 400'000'000), pick(1, 1'000'000));
+    const Score s = score_of({tempo_at(b, bpm, length)});
+    const double start = (F(2) * b).to_double();
+    const auto rate = q_mul(q_of(bpm), q_inv(q_mul(q_of(length), q_of(F(60)))));
+    for (int k = 0; k < 6; ++k) {
+      const double time = start + static_cast<double>(pick(-1'000'000, 100'000'000)) / 997.0;
+      const Fraction q = Fraction::from_f64(time - start);
+      const std::optional<Fraction> want = q_bounded(q_add(q_of(b), q_mul(q_of(q), rate)), 1000000);
+      ASSERT_TRUE(want.has_value());
+      ASSERT_EQ(s.get_bar_by_time(time), *want) << b.fmt() << " " << bpm.fmt() << " " << time;
+      try {
+        ASSERT_EQ((b + q * (bpm / (length * F(60)))).limit_denominator(1000000), *want);
+        ++narrow;
+      } catch (const Error& e) {
+        ASSERT_EQ(e.kind(), ErrorKind::Overflow);
+        ++wide;
+      }
+    }
+  }
+  EXPECT_GT(wide, 500);
+  EXPECT_GT(narrow, 500);
+}
+
 }  // namespace
 }  // namespace corvane
