@@ -28,11 +28,8 @@ BENCHMARK(BM_ScoreFromStr)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 // the line reader yields them.
 void BM_ScoreInitNotes(benchmark::State& state) {
   corvane::Score raw;
-  std::vector<corvane::ParsedItem> items;
   for (const corvane::Line& line : corvane::split_lines(corvane::generate_chart(1000, 42))) {
-    items.clear();
-    line.parse_into(items);
-    for (corvane::ParsedItem& item : items)
+    for (corvane::ParsedItem& item : line.parse())
       if (auto* note = std::get_if<corvane::item::Note>(&item)) raw.notes.push_back(note->note);
   }
   for (auto _ : state) {

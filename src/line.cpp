@@ -135,9 +135,10 @@ std::optional<Match> find(const Pattern& pattern, std::string_view subject,
 // ---------------------------------------------------------------------------
 // Small text helpers
 
-bool is_ascii(std::string_view text) noexcept {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+// The ASCII word characters: letters, digits and "_" (no ASCII character is a
+// mark or another connector).
+bool is_ascii_word_char(char c) noexcept {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
 char32_t first_code_point(std::string_view text) noexcept {
@@ -151,12 +152,14 @@ char32_t first_code_point(std::string_view text) noexcept {
 // No allocation.
 template <class F>
 void for_each_cell(std::string_view value, F&& f) {
-  if (is_ascii(value)) {
+  if (unicode::all_ascii(value)) {
     const auto n = static_cast<std::int64_t>(value.size());
     for (std::int64_t i = 0; i + 1 < n; i += 2) {
-      std::string_view cell = value.substr(static_cast<std::size_t>(i), 2);
-      if (cell == "00") continue;
-      f(i, n, cell, static_cast<char32_t>(cell[0]), static_cast<char32_t>(cell[1]));
+      const char first = value[static_cast<std::size_t>(i)];
+      const char second = value[static_cast<std::size_t>(i) + 1];
+      if (first == '0' && second == '0') continue;
+      f(i, n, value.substr(static_cast<std::size_t>(i), 2), static_cast<char32_t>(first),
+        static_cast<char32_t>(second));
     }
     return;
   }
@@ -173,6 +176,10 @@ void for_each_cell(std::string_view value, F&& f) {
   }
 }
 
+// At most this many cells: a code point takes at least one byte. Exact for
+// an ASCII value without "00" cells, the shape of a long dense line.
+std::size_t max_cells(std::string_view value) noexcept { return value.size() / 2; }
+
 // Measure of a data key: three Nd digits, 0 unless they are ASCII.
 std::int64_t read_measure(std::string_view digits) noexcept {
   return read_decimal<std::int64_t>(digits).value_or(0);
@@ -186,13 +193,13 @@ Fraction bar_at(std::int64_t measure, std::int64_t i, std::int64_t n) {
 // ---------------------------------------------------------------------------
 // Header lines
 
-void parse_header(const Line& line, std::vector<ParsedItem>& out) {
+void parse_header(const Line& line, ItemSink& sink) {
   // Field names are short ASCII: lower-case ASCII keys on the stack; other
   // keys need the full mapping (U+212A KELVIN SIGN lower-cases to "k").
   char buffer[16];
   std::string lowered;
   std::string_view lower_key;
-  if (is_ascii(line.key)) {
+  if (unicode::all_ascii(line.key)) {
     if (line.key.size() <= sizeof buffer) {
       for (std::size_t i = 0; i < line.key.size(); ++i) {
         buffer[i] = unicode::ascii_lower(line.key[i]);
@@ -206,7 +213,7 @@ void parse_header(const Line& line, std::vector<ParsedItem>& out) {
 
   if (!lower_key.empty() && Meta::has_field(lower_key)) {
     const std::string_view value = strip_quotes_view(line.value);
-    item::Meta result{};
+    item::MetaField result{};
     try {
       result.meta.set_field(lower_key, value);
     } catch (const Error& e) {
@@ -214,7 +221,7 @@ void parse_header(const Line& line, std::vector<ParsedItem>& out) {
       throw Error(ErrorKind::ZeroDivision, "zero denominator in " + std::string(lower_key) +
                                                " '" + std::string(value) + "'");
     }
-    out.emplace_back(std::move(result));
+    sink.take(std::move(result));
     return;
   }
 
@@ -222,21 +229,20 @@ void parse_header(const Line& line, std::vector<ParsedItem>& out) {
   if (key == "REQUEST") {
     if (auto m = find(ticks_per_beat_pattern(), line.value)) {
       if (auto ticks = read_decimal<std::int32_t>(m->group(1))) {
-        out.emplace_back(item::TicksPerBeat{*ticks});
+        sink.take(item::TicksPerBeat{*ticks});
       }
     }
   } else if (key == "HISPEED") {
-    out.emplace_back(item::HiSpeed{read_radix36<std::int32_t>(line.value).value_or(0)});
+    sink.take(item::HiSpeed{read_radix36<std::int32_t>(line.value).value_or(0)});
   } else if (key == "NOSPEED") {
-    out.emplace_back(item::HiSpeed{std::nullopt});
+    sink.take(item::HiSpeed{std::nullopt});
   }
 }
 
 // ---------------------------------------------------------------------------
 // Data lines
 
-void parse_bpm_definition(std::string_view id_text, std::string_view value,
-                          std::vector<ParsedItem>& out) {
+void parse_bpm_definition(std::string_view id_text, std::string_view value, ItemSink& sink) {
   const std::uint32_t id = base36_two(id_text);
   std::optional<Fraction> bpm;
   try {
@@ -246,11 +252,10 @@ void parse_bpm_definition(std::string_view id_text, std::string_view value,
     throw Error(ErrorKind::ZeroDivision, "zero denominator in BPM definition '" +
                                              std::string(unicode::trim(value)) + "'");
   }
-  if (bpm) out.emplace_back(item::BpmDefinition{*bpm, id});
+  if (bpm) sink.take(item::BpmDefinition{*bpm, id});
 }
 
-void parse_speed_timeline(std::string_view id_text, std::string_view value,
-                          std::vector<ParsedItem>& out) {
+void parse_speed_timeline(std::string_view id_text, std::string_view value, ItemSink& sink) {
   item::SpeedTimeline timeline{{}, base36_two(id_text)};
   const std::string_view text = strip_quotes_view(value);
   std::size_t start = 0;
@@ -268,80 +273,116 @@ void parse_speed_timeline(std::string_view id_text, std::string_view value,
                    [](const HiSpeedEntry& a, const HiSpeedEntry& b) {
                      return a.measure != b.measure ? a.measure < b.measure : a.tick < b.tick;
                    });
-  out.emplace_back(std::move(timeline));
+  sink.take(std::move(timeline));
 }
 
-enum class NoteRow : std::uint8_t { Tap, Slide, Directional, DecorationSlide };
+// A base-36 digit is below 36, so it fits a byte.
+std::uint8_t digit_of(char32_t c) noexcept { return static_cast<std::uint8_t>(base36_digit(c)); }
 
-void parse_notes(NoteRow row, const Match& m, std::string_view value,
-                 std::vector<ParsedItem>& out) {
+void parse_notes(NoteRow row, const Match& m, std::string_view value, ItemSink& sink) {
   const std::int64_t measure = read_measure(m.group(1));
-  const std::uint32_t lane = base36_digit(first_code_point(m.group(2)));
-  const std::uint32_t channel = (row == NoteRow::Slide || row == NoteRow::DecorationSlide)
-                                    ? base36_digit(first_code_point(m.group(3)))
-                                    : 0;
+  NoteCell cell;
+  cell.row = row;
+  cell.lane = digit_of(first_code_point(m.group(2)));
+  if (row == NoteRow::Slide || row == NoteRow::DecorationSlide) {
+    cell.channel = digit_of(first_code_point(m.group(3)));
+  }
+  sink.expect_notes(max_cells(value));
   for_each_cell(value, [&](std::int64_t i, std::int64_t n, std::string_view, char32_t first,
                            char32_t second) {
-    NoteBase base;
-    base.bar = bar_at(measure, i, n);
-    base.lane = lane;
-    base.width = base36_digit(second);
-    base.note_type = base36_digit(first);
-    switch (row) {
-      case NoteRow::Tap:
-        out.emplace_back(item::Note{NoteData::tap(base)});
-        break;
-      case NoteRow::Directional:
-        out.emplace_back(item::Note{NoteData::make_directional(base)});
-        break;
-      case NoteRow::Slide:
-        out.emplace_back(item::Note{NoteData::make_slide(base, channel, false)});
-        break;
-      case NoteRow::DecorationSlide:
-        out.emplace_back(item::Note{NoteData::make_slide(base, channel, true)});
-        break;
-    }
+    cell.bar = bar_at(measure, i, n);
+    cell.note_type = digit_of(first);
+    cell.width = digit_of(second);
+    sink.take(cell);
   });
 }
 
-void parse_data(const Line& line, std::vector<ParsedItem>& out) {
+// The measure keys, one bit per pattern.
+constexpr unsigned kBarLength = 1;
+constexpr unsigned kBpmChange = 2;
+constexpr unsigned kTap = 4;
+constexpr unsigned kSlide = 8;
+constexpr unsigned kDirectional = 16;
+constexpr unsigned kDecorationSlide = 32;
+
+// The measure-key patterns that can match key. They never overlap, and for
+// an ASCII key (one byte per character) its length and the character after
+// the measure leave at most one. A key with other characters may hold
+// digits or lane letters of other scripts: it tries them all.
+unsigned measure_rows(std::string_view key) noexcept {
+  if (!unicode::all_ascii(key)) {
+    return kBarLength | kBpmChange | kTap | kSlide | kDirectional | kDecorationSlide;
+  }
+  if (key.size() == 5) {
+    switch (key[3]) {
+      case '0':
+        return key[4] == '2' ? kBarLength : key[4] == '8' ? kBpmChange : 0;
+      case '1':
+        return kTap;
+      case '5':
+        return kDirectional;
+      default:
+        return 0;
+    }
+  }
+  if (key.size() == 6) {
+    if (key[3] == '3') return kSlide;
+    if (key[3] == '9') return kDecorationSlide;
+  }
+  return 0;
+}
+
+void parse_data(const Line& line, ItemSink& sink) {
   const std::string_view key = line.key;
   const std::string_view value = line.value;
 
   // Only the BPM and TIL patterns can match a key with these prefixes (a
   // measure starts with a digit), so the other patterns need not be tried.
   if (key.starts_with("BPM")) {
-    if (auto m = find(bpm_definition_pattern(), key)) parse_bpm_definition(m->group(1), value, out);
+    if (auto m = find(bpm_definition_pattern(), key)) parse_bpm_definition(m->group(1), value, sink);
     return;
   }
   if (key.starts_with("TIL")) {
-    if (auto m = find(speed_timeline_pattern(), key)) parse_speed_timeline(m->group(1), value, out);
+    if (auto m = find(speed_timeline_pattern(), key)) parse_speed_timeline(m->group(1), value, sink);
     return;
   }
 
-  if (auto m = find(bar_length_pattern(), key)) {
-    item::Event result{};
-    result.event.bar = Fraction(read_measure(m->group(1)));
-    result.event.bar_length =
-        Fraction(read_decimal<std::int64_t>(unicode::trim(value)).value_or(4));
-    out.emplace_back(std::move(result));
-    return;
+  const unsigned rows = measure_rows(key);
+  if ((rows & kBarLength) != 0) {
+    if (auto m = find(bar_length_pattern(), key)) {
+      item::BarLength result{};
+      result.event.bar = Fraction(read_measure(m->group(1)));
+      result.event.bar_length =
+          Fraction(read_decimal<std::int64_t>(unicode::trim(value)).value_or(4));
+      sink.take(std::move(result));
+      return;
+    }
   }
-  if (auto m = find(bpm_change_pattern(), key)) {
-    const std::int64_t measure = read_measure(m->group(1));
-    for_each_cell(value, [&](std::int64_t i, std::int64_t n, std::string_view cell, char32_t,
-                             char32_t) {
-      out.emplace_back(item::BpmChange{bar_at(measure, i, n), base36_two(cell)});
-    });
-    return;
+  if ((rows & kBpmChange) != 0) {
+    if (auto m = find(bpm_change_pattern(), key)) {
+      const std::int64_t measure = read_measure(m->group(1));
+      for_each_cell(value, [&](std::int64_t i, std::int64_t n, std::string_view cell, char32_t,
+                               char32_t) {
+        sink.take(item::BpmChange{bar_at(measure, i, n), base36_two(cell)});
+      });
+      return;
+    }
   }
-  if (auto m = find(tap_pattern(), key)) return parse_notes(NoteRow::Tap, *m, value, out);
-  if (auto m = find(slide_pattern(), key)) return parse_notes(NoteRow::Slide, *m, value, out);
-  if (auto m = find(directional_pattern(), key)) {
-    return parse_notes(NoteRow::Directional, *m, value, out);
+  if ((rows & kTap) != 0) {
+    if (auto m = find(tap_pattern(), key)) return parse_notes(NoteRow::Tap, *m, value, sink);
   }
-  if (auto m = find(decoration_slide_pattern(), key)) {
-    return parse_notes(NoteRow::DecorationSlide, *m, value, out);
+  if ((rows & kSlide) != 0) {
+    if (auto m = find(slide_pattern(), key)) return parse_notes(NoteRow::Slide, *m, value, sink);
+  }
+  if ((rows & kDirectional) != 0) {
+    if (auto m = find(directional_pattern(), key)) {
+      return parse_notes(NoteRow::Directional, *m, value, sink);
+    }
+  }
+  if ((rows & kDecorationSlide) != 0) {
+    if (auto m = find(decoration_slide_pattern(), key)) {
+      return parse_notes(NoteRow::DecorationSlide, *m, value, sink);
+    }
   }
 }
 
@@ -354,17 +395,28 @@ Line::Line(std::string_view raw) {
   const std::string_view text = unicode::trim(raw);
   // Both line patterns begin with "#"; anything else is a comment outright.
   if (!text.empty() && text.front() == '#') {
-    if (auto m = find(header_pattern(), text)) {
-      key.assign(m->group(1));
-      value.assign(m->group(2));
-      kind = LineKind::Header;
-      return;
+    // The key is a run of word characters; after it, a blank can only begin
+    // a header value and a colon only a data value. When the run stops at an
+    // ASCII character, that character rules one pattern out.
+    std::size_t end = 1;
+    while (end < text.size() && is_ascii_word_char(text[end])) ++end;
+    const bool ascii_stop = end < text.size() && static_cast<unsigned char>(text[end]) < 0x80;
+    const bool colon = ascii_stop && text[end] == ':';
+    if (!colon) {
+      if (auto m = find(header_pattern(), text)) {
+        key.assign(m->group(1));
+        value.assign(m->group(2));
+        kind = LineKind::Header;
+        return;
+      }
     }
-    if (auto m = find(data_pattern(), text)) {
-      key.assign(m->group(1));
-      value.assign(m->group(2));
-      kind = LineKind::Data;
-      return;
+    if (colon || !ascii_stop) {
+      if (auto m = find(data_pattern(), text)) {
+        key.assign(m->group(1));
+        value.assign(m->group(2));
+        kind = LineKind::Data;
+        return;
+      }
     }
   }
   key = "comment";
@@ -372,23 +424,40 @@ Line::Line(std::string_view raw) {
   kind = LineKind::Comment;
 }
 
-std::vector<ParsedItem> Line::parse() const {
-  std::vector<ParsedItem> out;
-  parse_into(out);
-  return out;
-}
-
-void Line::parse_into(std::vector<ParsedItem>& out) const {
+void Line::parse(ItemSink& sink) const {
   switch (kind) {
     case LineKind::Header:
-      parse_header(*this, out);
+      parse_header(*this, sink);
       break;
     case LineKind::Data:
-      parse_data(*this, out);
+      parse_data(*this, sink);
       break;
     case LineKind::Comment:
       break;
   }
+}
+
+std::vector<ParsedItem> Line::parse() const {
+  class Collector final : public ItemSink {
+   public:
+    explicit Collector(std::vector<ParsedItem>& out) : out_(out) {}
+    void take(item::MetaField&& field) override { out_.emplace_back(std::move(field)); }
+    void take(const item::TicksPerBeat& ticks) override { out_.emplace_back(ticks); }
+    void take(const item::HiSpeed& selection) override { out_.emplace_back(selection); }
+    void take(item::SpeedTimeline&& timeline) override { out_.emplace_back(std::move(timeline)); }
+    void take(item::BarLength&& bar_length) override { out_.emplace_back(std::move(bar_length)); }
+    void take(const item::BpmDefinition& definition) override { out_.emplace_back(definition); }
+    void take(const item::BpmChange& change) override { out_.emplace_back(change); }
+    void expect_notes(std::size_t count) override { out_.reserve(out_.size() + count); }
+    void take(const NoteCell& cell) override { out_.emplace_back(item::Note{cell.note()}); }
+
+   private:
+    std::vector<ParsedItem>& out_;
+  };
+  std::vector<ParsedItem> out;
+  Collector collector(out);
+  parse(collector);
+  return out;
 }
 
 std::vector<Line> split_lines(std::string_view text) {
@@ -428,6 +497,25 @@ std::string_view strip_quotes_view(std::string_view text) {
 }
 
 std::string strip_quotes(std::string_view text) { return std::string(strip_quotes_view(text)); }
+
+NoteData NoteCell::note() const {
+  NoteBase base;
+  base.bar = bar;
+  base.lane = lane;
+  base.width = width;
+  base.note_type = note_type;
+  switch (row) {
+    case NoteRow::Tap:
+      return NoteData::tap(base);
+    case NoteRow::Directional:
+      return NoteData::make_directional(base);
+    case NoteRow::Slide:
+      return NoteData::make_slide(base, channel, false);
+    case NoteRow::DecorationSlide:
+      return NoteData::make_slide(base, channel, true);
+  }
+  return NoteData::tap(base);  // not reached: every row is handled above
+}
 
 std::vector<ScoreCell> parse_score_data(std::string_view value) {
   std::vector<ScoreCell> cells;

@@ -1,6 +1,7 @@
 #pragma once
 // Chart lines: cutting text into lines, classifying them, the chart
 // patterns, the value readers and the items a line yields.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,18 +26,62 @@ struct HiSpeedEntry {
 };
 
 namespace item {
-struct Meta { corvane::Meta meta; };
+// A header line's metadata: a Meta with the one field the key names set, or
+// none set when the value does not fit the field.
+struct MetaField { corvane::Meta meta; };
 struct TicksPerBeat { std::int32_t ticks; };
 struct HiSpeed { std::optional<std::int32_t> id; };
 struct SpeedTimeline { std::vector<HiSpeedEntry> entries; std::uint32_t id; };
-struct Event { corvane::Event event; };
+// The event of a bar-length line: its bar and bar length, nothing else.
+struct BarLength { corvane::Event event; };
 struct BpmDefinition { Fraction value; std::uint32_t id; };
 struct BpmChange { Fraction bar; std::uint32_t id; };
 struct Note { NoteData note; };
 }  // namespace item
 
-using ParsedItem = std::variant<item::Meta, item::TicksPerBeat, item::HiSpeed, item::SpeedTimeline,
-                                item::Event, item::BpmDefinition, item::BpmChange, item::Note>;
+using ParsedItem = std::variant<item::MetaField, item::TicksPerBeat, item::HiSpeed,
+                                item::SpeedTimeline, item::BarLength, item::BpmDefinition,
+                                item::BpmChange, item::Note>;
+
+// The kind of note a note line holds, by the row digit of its key.
+enum class NoteRow : std::uint8_t { Tap, Slide, Directional, DecorationSlide };
+
+// One cell of a note line as read: what its note is made of. Lane, channel,
+// type and width are base-36 digits (0 to 35), so a cell takes a quarter of
+// a note's room; the score builder keeps a chart's cells in this form until
+// it knows how many notes to make.
+struct NoteCell {
+  Fraction bar;
+  NoteRow row = NoteRow::Tap;
+  std::uint8_t lane = 0;
+  std::uint8_t channel = 0;  // slide rows only
+  std::uint8_t note_type = 0;
+  std::uint8_t width = 0;
+
+  // The unlinked note of this cell.
+  NoteData note() const;
+};
+
+// Takes the items of a line one at a time, as the reader makes them and in
+// the order they apply. Nothing is gathered on the way, so a line of a
+// million cells costs no more memory than what the sink keeps of it.
+class ItemSink {
+ public:
+  virtual void take(item::MetaField&& field) = 0;
+  virtual void take(const item::TicksPerBeat& ticks) = 0;
+  virtual void take(const item::HiSpeed& selection) = 0;
+  virtual void take(item::SpeedTimeline&& timeline) = 0;
+  virtual void take(item::BarLength&& bar_length) = 0;
+  virtual void take(const item::BpmDefinition& definition) = 0;
+  virtual void take(const item::BpmChange& change) = 0;
+  // A note line first tells how many notes at most follow (half its value's
+  // bytes), so that a sink can make room for all of them at once.
+  virtual void expect_notes(std::size_t at_most) = 0;
+  virtual void take(const NoteCell& cell) = 0;
+
+ protected:
+  ~ItemSink() = default;
+};
 
 struct Line {
   std::string key;
@@ -48,11 +93,12 @@ struct Line {
   Line(std::string key, std::string value, LineKind kind)
       : key(std::move(key)), value(std::move(value)), kind(kind) {}
 
-  // The items of this line, in the order they apply. Throws Error for the
-  // inputs without a sound result (zero denominator, lone quote mark).
+  // Hands the items of this line to sink, in the order they apply. Throws
+  // Error for the inputs without a sound result (zero denominator, lone
+  // quote mark); the items before it have been handed over by then.
+  void parse(ItemSink& sink) const;
+  // The same items as a list, notes made from their cells.
   std::vector<ParsedItem> parse() const;
-  // Appends the items to out (lets the score builder reuse one vector).
-  void parse_into(std::vector<ParsedItem>& out) const;
 };
 
 // Cuts chart text into lines: LF and CR LF end a line, a lone CR stays.

@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <limits>
+#include <span>
 #include <system_error>
 #include <unordered_map>
-#include <variant>
 
 #include "error.hpp"
+#include "numbers.hpp"
 #include "unicode.hpp"
 
 namespace corvane {
@@ -22,16 +22,20 @@ namespace {
 
 // Applies the items of chart lines, in text order, to a score under
 // construction. Holds the working values that do not outlive the build.
-class LineApplier {
+// Notes are kept as their cells until every line is read: a cell takes a
+// quarter of a note's room, so the note list is made once, at its final
+// size, and never regrown with two copies of it alive.
+class LineApplier final : public ItemSink {
  public:
   explicit LineApplier(Score& score) : score_(score) {}
+
+  // Room for about this many note cells, to spare the first regrowths.
+  void reserve_cells(std::size_t count) { cells_.reserve(count); }
 
   // number is the 1-based line number used in error messages.
   void apply(const Line& line, std::size_t number) {
     try {
-      items_.clear();
-      line.parse_into(items_);
-      for (ParsedItem& item : items_) std::visit([this](auto& it) { handle(it); }, item);
+      line.parse(*this);
     } catch (const Error& e) {
       rethrow_with_line(e, number);
     }
@@ -39,25 +43,30 @@ class LineApplier {
 
   void apply_raw(std::string_view raw, std::size_t number) { apply(Line(raw), number); }
 
+  // Appends the notes of every cell read, in reading order.
+  void make_notes() {
+    score_.notes.reserve(score_.notes.size() + cells_.size());
+    for (const NoteCell& cell : cells_) score_.notes.push_back(cell.note());
+    std::vector<NoteCell>().swap(cells_);  // gives the room back before linking
+  }
+
  private:
   [[noreturn]] static void rethrow_with_line(const Error& e, std::size_t number) {
     std::string msg = "line ";
-    char buf[24];
-    auto res = std::to_chars(buf, buf + sizeof buf, number);
-    msg.append(buf, res.ptr);
+    append_int(msg, number);
     msg += ": ";
     msg += e.what();
     throw Error(e.kind(), msg);
   }
 
-  void handle(item::Meta& m) {
+  void take(item::MetaField&& field) override {
     // The score's metadata is the receiver: the first header that sets a
     // field keeps it.
-    score_.meta = Meta::merge(score_.meta, m.meta);
+    score_.meta = Meta::merge(score_.meta, field.meta);
   }
-  void handle(item::TicksPerBeat& t) { ticks_per_beat_ = t.ticks; }
-  void handle(item::HiSpeed&) {}  // every timeline becomes speed events, selected or not
-  void handle(item::SpeedTimeline& t) {
+  void take(const item::TicksPerBeat& t) override { ticks_per_beat_ = t.ticks; }
+  void take(const item::HiSpeed&) override {}  // every timeline becomes speed events, selected or not
+  void take(item::SpeedTimeline&& t) override {
     if (t.entries.empty()) return;
     if (ticks_per_beat_ == 0)
       throw Error(ErrorKind::ZeroDivision, "ticks per beat is 0 in hi-speed timeline");
@@ -69,9 +78,9 @@ class LineApplier {
       score_.events.push_back(std::move(e));
     }
   }
-  void handle(item::Event& e) { score_.events.push_back(std::move(e.event)); }
-  void handle(item::BpmDefinition& d) { bpm_definitions_.insert_or_assign(d.id, d.value); }
-  void handle(item::BpmChange& c) {
+  void take(item::BarLength&& b) override { score_.events.push_back(std::move(b.event)); }
+  void take(const item::BpmDefinition& d) override { bpm_definitions_.insert_or_assign(d.id, d.value); }
+  void take(const item::BpmChange& c) override {
     // Only a definition earlier in the text counts; an unknown id is dropped.
     auto it = bpm_definitions_.find(c.id);
     if (it == bpm_definitions_.end()) return;
@@ -80,12 +89,17 @@ class LineApplier {
     e.bpm = it->second;
     score_.events.push_back(std::move(e));
   }
-  void handle(item::Note& n) { score_.notes.push_back(n.note); }
+  void expect_notes(std::size_t at_most) override {
+    // The room a long line needs at once; doubling across short ones.
+    const std::size_t needed = cells_.size() + at_most;
+    if (needed > cells_.capacity()) cells_.reserve(std::max(needed, 2 * cells_.capacity()));
+  }
+  void take(const NoteCell& cell) override { cells_.push_back(cell); }
 
   Score& score_;
   std::int32_t ticks_per_beat_ = 480;
   std::unordered_map<std::uint32_t, Fraction> bpm_definitions_;
-  std::vector<ParsedItem> items_;
+  std::vector<NoteCell> cells_;
 };
 
 [[noreturn]] void throw_os_error(int err) {
@@ -182,16 +196,134 @@ void stable_sort_by_bar(std::vector<T>& items, BarOf bar_of) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Note linking, on notes sorted by bar. A used flag marks a note on a special
+// lane or absorbed into another note; the notes without one are the active
+// notes.
+
+using UsedFlags = std::vector<unsigned char>;
+
+// Notes on special lanes: each becomes the event it stands for.
+void turn_special_lane_notes_into_events(const std::vector<NoteData>& notes, UsedFlags& used,
+                                         std::vector<Event>& events) {
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    const NoteBase& b = notes[i].base;
+    if (is_playable_lane(b.lane)) continue;
+    used[i] = 1;
+    Event e;
+    e.bar = b.bar;
+    e.text = b.lane == 0 ? "SKILL" : (b.note_type == 1 ? "FEVER CHANCE!" : "SUPER FEVER!!");
+    events.push_back(std::move(e));
+  }
+}
+
+// Calls link(stack) for every stack of two or more notes: the unused notes at
+// one bar on one lane with one width, as their indices in ascending order.
+// Notes absorb only notes of their own stack, so stacks are linked one by
+// one, and the scratch space is one bar's worth of indices. The used flags
+// of a bar are read before its stacks are linked, so link may set them.
+template <class Link>
+void for_each_stack(const std::vector<NoteData>& notes, const UsedFlags& used, Link&& link) {
+  std::vector<std::size_t> at_bar;
+  const std::size_t n = notes.size();
+  for (std::size_t begin = 0, end = 0; begin < n; begin = end) {
+    end = begin + 1;
+    while (end < n && notes[end].base.bar == notes[begin].base.bar) ++end;
+    if (end - begin < 2) continue;  // a lone note has nothing to absorb
+    at_bar.clear();
+    for (std::size_t i = begin; i < end; ++i)
+      if (!used[i]) at_bar.push_back(i);
+    const auto same_place = [&](std::size_t a, std::size_t b) {
+      return notes[a].base.lane == notes[b].base.lane && notes[a].base.width == notes[b].base.width;
+    };
+    std::sort(at_bar.begin(), at_bar.end(), [&](std::size_t a, std::size_t b) {
+      const NoteBase& x = notes[a].base;
+      const NoteBase& y = notes[b].base;
+      if (x.lane != y.lane) return x.lane < y.lane;
+      if (x.width != y.width) return x.width < y.width;
+      return a < b;
+    });
+    for (std::size_t p = 0, q = 0; p < at_bar.size(); p = q) {
+      q = p + 1;
+      while (q < at_bar.size() && same_place(at_bar[p], at_bar[q])) ++q;
+      if (q - p > 1) link(std::span<const std::size_t>(at_bar.data() + p, q - p));
+    }
+  }
+}
+
+// Taps into directional notes: the first directional note of a stack takes
+// every tap of it, linking the last; the later ones find none left.
+void link_taps_into_directional_notes(std::vector<NoteData>& notes, UsedFlags& used,
+                                      std::span<const std::size_t> stack) {
+  for (const std::size_t i : stack) {
+    if (!notes[i].is_directional()) continue;
+    for (const std::size_t j : stack) {
+      if (used[j] || !notes[j].is_tap()) continue;
+      used[j] = 1;
+      notes[i].directional.tap = j;
+    }
+    return;
+  }
+}
+
+// Taps and directional notes into slide steps: the first step of a stack
+// takes the taps left, then the directional notes, whose taps become its
+// own; the later steps find none left.
+void link_into_slide_steps(std::vector<NoteData>& notes, UsedFlags& used,
+                           std::span<const std::size_t> stack) {
+  for (const std::size_t i : stack) {
+    if (!notes[i].is_slide()) continue;
+    Slide& step = notes[i].slide;
+    for (const std::size_t j : stack) {
+      if (used[j] || !notes[j].is_tap()) continue;
+      used[j] = 1;
+      step.tap = j;
+    }
+    for (const std::size_t j : stack) {
+      if (used[j] || !notes[j].is_directional()) continue;
+      used[j] = 1;
+      step.directional = j;
+      if (notes[j].directional.tap != kNoLink) step.tap = notes[j].directional.tap;
+    }
+    return;
+  }
+}
+
+// Slide steps into chains: a step is followed by the next playable step with
+// the same channel and decoration flag unless it is of type 2, which ends its
+// slide; a step without a predecessor heads its chain, and every later step
+// carries that head.
+void chain_slide_steps(std::vector<NoteData>& notes, const UsedFlags& used) {
+  // The last step seen of each channel and decoration flag.
+  std::array<std::size_t, 128> small;
+  small.fill(kNoLink);
+  std::unordered_map<std::uint64_t, std::size_t> large;
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    if (used[i] || !notes[i].is_slide()) continue;
+    Slide& step = notes[i].slide;
+    const std::uint64_t key = (std::uint64_t{step.channel} << 1) | (step.decoration ? 1u : 0u);
+    std::size_t& last =
+        key < small.size() ? small[key] : large.try_emplace(key, kNoLink).first->second;
+    if (last != kNoLink && notes[last].base.note_type != 2) {
+      notes[last].slide.next = i;
+      step.head = notes[last].slide.head;
+    }
+    if (step.head == kNoLink) step.head = i;
+    last = i;
+  }
+}
+
 }  // namespace
 
 Score Score::from_str(std::string_view content) {
   Score score;
-  // Charts hold roughly one note per 32 to 64 bytes; starting near that
-  // spares most of the regrowth copies of a large note list.
-  score.notes.reserve(content.size() / 48);
   LineApplier applier(score);
+  // Charts hold roughly one note per 32 to 64 bytes; starting near that
+  // spares most of the regrowths of the cell list.
+  applier.reserve_cells(content.size() / 48);
   std::size_t number = 0;
   for_each_raw_line(content, [&](std::string_view raw) { applier.apply_raw(raw, ++number); });
+  applier.make_notes();
   score.init_notes();
   score.init_events();
   return score;
@@ -207,125 +339,24 @@ void Score::init_by_lines(const std::vector<Line>& lines) {
   *this = Score{};
   LineApplier applier(*this);
   for (std::size_t i = 0; i < lines.size(); ++i) applier.apply(lines[i], i + 1);
+  applier.make_notes();
   init_notes();
   init_events();
 }
 
 void Score::init_notes() {
   stable_sort_by_bar(notes, [](const NoteData& n) { return n.base.bar; });
-  const std::size_t n = notes.size();
-  std::vector<unsigned char> used(n, 0);
-
-  // Pass 1: notes on special lanes become events.
-  for (std::size_t i = 0; i < n; ++i) {
-    const NoteBase& b = notes[i].base;
-    if (is_playable_lane(b.lane)) continue;
-    used[i] = 1;
-    Event e;
-    e.bar = b.bar;
-    e.text = b.lane == 0 ? "SKILL" : (b.note_type == 1 ? "FEVER CHANCE!" : "SUPER FEVER!!");
-    events.push_back(std::move(e));
-  }
-
-  // Group the playable notes by (bar, lane, width), each group in ascending
-  // index order. Absorption only ever looks inside one group, and every
-  // absorber takes all unused candidates of a kind, so one cursor per group
-  // and kind keeps the passes linear.
-  std::vector<std::size_t> order;
-  order.reserve(n);
-  std::vector<std::size_t> group_of(n, kNoLink);
-  std::vector<std::size_t> group_end;  // end position in `order`, per group
-  for (std::size_t run = 0; run < n;) {
-    std::size_t run_end = run + 1;
-    while (run_end < n && notes[run_end].base.bar == notes[run].base.bar) ++run_end;
-    const std::size_t first = order.size();
-    for (std::size_t i = run; i < run_end; ++i)
-      if (!used[i]) order.push_back(i);
-    std::sort(order.begin() + static_cast<std::ptrdiff_t>(first), order.end(), [&](std::size_t a, std::size_t b) {
-      const NoteBase& x = notes[a].base;
-      const NoteBase& y = notes[b].base;
-      if (x.lane != y.lane) return x.lane < y.lane;
-      if (x.width != y.width) return x.width < y.width;
-      return a < b;
-    });
-    for (std::size_t p = first; p < order.size(); ++p) {
-      const NoteBase& cur = notes[order[p]].base;
-      if (p == first || cur.lane != notes[order[p - 1]].base.lane || cur.width != notes[order[p - 1]].base.width)
-        group_end.push_back(p);
-      group_end.back() = p + 1;
-      group_of[order[p]] = group_end.size() - 1;
-    }
-    run = run_end;
-  }
-  std::vector<std::size_t> group_begin(group_end.size());
-  for (std::size_t g = 0; g < group_end.size(); ++g) group_begin[g] = g == 0 ? 0 : group_end[g - 1];
-  std::vector<std::size_t> tap_cursor = group_begin;
-  std::vector<std::size_t> directional_cursor = group_begin;
-
-  // Absorbs every unused note of `kind` in the group from its cursor on,
-  // calling on_absorb(j) for each in ascending order.
-  auto absorb = [&](std::size_t g, std::vector<std::size_t>& cursor, NoteData::Kind kind, auto&& on_absorb) {
-    for (std::size_t p = cursor[g]; p < group_end[g]; ++p) {
-      const std::size_t j = order[p];
-      if (used[j] || notes[j].kind != kind) continue;
-      used[j] = 1;
-      on_absorb(j);
-    }
-    cursor[g] = group_end[g];
-  };
-
-  // Pass 2: directional notes absorb the taps under them.
-  for (std::size_t i = 0; i < n; ++i) {
-    if (used[i] || !notes[i].is_directional()) continue;
-    absorb(group_of[i], tap_cursor, NoteData::Kind::Tap, [&](std::size_t j) { notes[i].directional.tap = j; });
-  }
-
-  // The next chain candidate of each slide step: the following playable step
-  // with the same channel and decoration flag.
-  std::vector<std::size_t> next_step(n, kNoLink);
-  {
-    std::array<std::size_t, 128> small;
-    small.fill(kNoLink);
-    std::unordered_map<std::uint64_t, std::size_t> large;
-    for (std::size_t i = n; i-- > 0;) {
-      if (used[i] || !notes[i].is_slide()) continue;
-      const Slide& s = notes[i].slide;
-      const std::uint64_t key = (std::uint64_t{s.channel} << 1) | (s.decoration ? 1u : 0u);
-      if (key < small.size()) {
-        next_step[i] = small[key];
-        small[key] = i;
-      } else {
-        auto [it, inserted] = large.try_emplace(key, i);
-        if (!inserted) {
-          next_step[i] = it->second;
-          it->second = i;
-        }
-      }
-    }
-  }
-
-  // Pass 3: slide steps absorb taps and directional notes, then chain.
-  for (std::size_t i = 0; i < n; ++i) {
-    if (used[i] || !notes[i].is_slide()) continue;
-    if (notes[i].slide.head == kNoLink) notes[i].slide.head = i;
-    const std::size_t g = group_of[i];
-    absorb(g, tap_cursor, NoteData::Kind::Tap, [&](std::size_t j) { notes[i].slide.tap = j; });
-    absorb(g, directional_cursor, NoteData::Kind::Directional, [&](std::size_t j) {
-      notes[i].slide.directional = j;
-      if (notes[j].directional.tap != kNoLink) notes[i].slide.tap = notes[j].directional.tap;
-    });
-    // A step of type 2 ends its slide.
-    if (notes[i].base.note_type != 2) {
-      const std::size_t k = next_step[i];
-      if (k != kNoLink) {
-        notes[i].slide.next = k;
-        notes[k].slide.head = notes[i].slide.head;
-      }
-    }
-  }
+  UsedFlags used(notes.size(), 0);
+  turn_special_lane_notes_into_events(notes, used, events);
+  for_each_stack(notes, used, [&](std::span<const std::size_t> stack) {
+    link_taps_into_directional_notes(notes, used, stack);
+    link_into_slide_steps(notes, used, stack);
+  });
+  chain_slide_steps(notes, used);
 
   active_notes.clear();
-  for (std::size_t i = 0; i < n; ++i)
+  active_notes.reserve(static_cast<std::size_t>(std::count(used.begin(), used.end(), 0)));
+  for (std::size_t i = 0; i < notes.size(); ++i)
     if (!used[i]) active_notes.push_back(i);
 }
 

@@ -200,14 +200,14 @@ TEST(ValueReaders, ParseScoreData) {
 }
 
 TEST(ParseHeader, Metadata) {
-  EXPECT_EQ(only<item::Meta>("#TITLE \"My Song\"").meta.title, "My Song");
-  EXPECT_EQ(only<item::Meta>("#title 'x'").meta.title, "x");
-  EXPECT_EQ(only<item::Meta>("#Title x").meta.title, "x");
+  EXPECT_EQ(only<item::MetaField>("#TITLE \"My Song\"").meta.title, "My Song");
+  EXPECT_EQ(only<item::MetaField>("#title 'x'").meta.title, "x");
+  EXPECT_EQ(only<item::MetaField>("#Title x").meta.title, "x");
   // U+212A KELVIN SIGN lower-cases to an ASCII k.
-  EXPECT_EQ(only<item::Meta>("#JAC\u212AET j.png").meta.jacket, "j.png");
-  EXPECT_EQ(only<item::Meta>("#WAVEOFFSET 0.25").meta.waveoffset, "0.25");
-  EXPECT_EQ(only<item::Meta>("#BASEBPM 150").meta.basebpm, 150.0);
-  EXPECT_EQ(only<item::Meta>("#BASEBPM abc").meta, Meta{});  // still an item
+  EXPECT_EQ(only<item::MetaField>("#JAC\u212AET j.png").meta.jacket, "j.png");
+  EXPECT_EQ(only<item::MetaField>("#WAVEOFFSET 0.25").meta.waveoffset, "0.25");
+  EXPECT_EQ(only<item::MetaField>("#BASEBPM 150").meta.basebpm, 150.0);
+  EXPECT_EQ(only<item::MetaField>("#BASEBPM abc").meta, Meta{});  // still an item
   EXPECT_TRUE(parse("#TITLE: My Song").empty());
   EXPECT_TRUE(parse("#UNKNOWN x").empty());
 
@@ -243,18 +243,18 @@ TEST(ParseHeader, HiSpeed) {
 }
 
 TEST(ParseData, BarLength) {
-  auto e = only<item::Event>("#00202: 3").event;
+  auto e = only<item::BarLength>("#00202: 3").event;
   EXPECT_EQ(e.bar, Fraction(2));
   EXPECT_EQ(e.bar_length, Fraction(3));
   EXPECT_EQ(e.bpm, std::nullopt);
-  EXPECT_EQ(only<item::Event>("#00202:").event.bar_length, Fraction(4));
-  EXPECT_EQ(only<item::Event>("#00202: 3.5").event.bar_length, Fraction(4));
-  EXPECT_EQ(only<item::Event>("#00202: \"3\"").event.bar_length, Fraction(4));
-  EXPECT_EQ(only<item::Event>("#00202: 0").event.bar_length, Fraction(0));
-  EXPECT_EQ(only<item::Event>("#00202: -2").event.bar_length, Fraction(-2));
-  EXPECT_EQ(only<item::Event>("#00202: \u0663").event.bar_length, Fraction(4));
+  EXPECT_EQ(only<item::BarLength>("#00202:").event.bar_length, Fraction(4));
+  EXPECT_EQ(only<item::BarLength>("#00202: 3.5").event.bar_length, Fraction(4));
+  EXPECT_EQ(only<item::BarLength>("#00202: \"3\"").event.bar_length, Fraction(4));
+  EXPECT_EQ(only<item::BarLength>("#00202: 0").event.bar_length, Fraction(0));
+  EXPECT_EQ(only<item::BarLength>("#00202: -2").event.bar_length, Fraction(-2));
+  EXPECT_EQ(only<item::BarLength>("#00202: \u0663").event.bar_length, Fraction(4));
   // Arabic-Indic digits match the measure pattern but do not read: measure 0.
-  auto arabic = only<item::Event>("#\u0661\u0662\u066302: 3").event;
+  auto arabic = only<item::BarLength>("#\u0661\u0662\u066302: 3").event;
   EXPECT_EQ(arabic.bar, Fraction(0));
   EXPECT_EQ(arabic.bar_length, Fraction(3));
 }
@@ -389,17 +389,37 @@ TEST(ParseData, Notes) {
   EXPECT_TRUE(parse("#0011: 11").empty());
 }
 
-TEST(ParseInto, AppendsAndKeepsOutputOnError) {
-  std::vector<ParsedItem> out;
-  Line("#BPM01: 120").parse_into(out);
-  Line("#00010: 1111").parse_into(out);
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_TRUE(std::holds_alternative<item::BpmDefinition>(out[0]));
-  EXPECT_THROW(Line("#TIL00: \"").parse_into(out), Error);
-  EXPECT_EQ(out.size(), 3u);
-  Line comment("comment text");
-  comment.parse_into(out);
-  EXPECT_EQ(out.size(), 3u);
+// Records what a line hands over, in order.
+class Recorder final : public ItemSink {
+ public:
+  std::vector<std::string> log;
+  void take(item::MetaField&&) override { log.push_back("meta"); }
+  void take(const item::TicksPerBeat&) override { log.push_back("ticks"); }
+  void take(const item::HiSpeed&) override { log.push_back("hi-speed"); }
+  void take(item::SpeedTimeline&&) override { log.push_back("timeline"); }
+  void take(item::BarLength&&) override { log.push_back("bar length"); }
+  void take(const item::BpmDefinition&) override { log.push_back("bpm"); }
+  void take(const item::BpmChange&) override { log.push_back("bpm change"); }
+  void expect_notes(std::size_t count) override { log.push_back("expect " + std::to_string(count)); }
+  void take(const NoteCell& cell) override {
+    log.push_back("note " + std::to_string(cell.note_type) + " " + std::to_string(cell.width));
+  }
+};
+
+TEST(ParseToSink, HandsItemsOverInOrderAndKeepsThemOnError) {
+  Recorder r;
+  Line("#BPM01: 120").parse(r);
+  Line("#00010: 1100230a").parse(r);
+  Line("#00010: 1\u00e922").parse(r);
+  Line("#00010: 00").parse(r);
+  Line("comment text").parse(r);
+  // A note line announces at most half its value's bytes as notes.
+  const std::vector<std::string> expected = {"bpm",     "expect 4", "note 1 1", "note 2 3",
+                                             "note 0 10", "expect 2", "note 1 0", "note 2 2",
+                                             "expect 1"};
+  EXPECT_EQ(r.log, expected);
+  EXPECT_THROW(Line("#TIL00: \"").parse(r), Error);
+  EXPECT_EQ(r.log, expected);
 }
 
 }  // namespace
