@@ -2,26 +2,11 @@
 // One column (sentence) of the chart.
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "drawing/drawing.hpp"
+#include "drawing/layout.hpp"
 
 namespace corvane {
-
-// Side buffers a column appends after its own elements, in this order.
-struct ColumnBuffers {
-  std::string slide_paths;
-  std::string note_images;
-  std::string relay_images;
-  std::vector<std::string> flick_arrows;  // appended last-written first
-  std::string tick_marks;
-  std::string speed_marks;
-};
-
-// y of a bar in the column whose top bar is `end`.
-inline double column_y(const Drawing& d, const Score& score, Fraction bar, Fraction end) {
-  return d.time_height * score.get_time_delta_f64(bar, end) + d.margin_y;
-}
 
 struct ColumnResult {
   std::string fragment;
@@ -29,6 +14,11 @@ struct ColumnResult {
   double height = 0;
 };
 
+// The column of bars [start, end]. `budget` holds what the document has
+// counted so far; the column is refused as soon as it would pass the bound.
+ColumnResult render_sentence(const Drawing& drawing, const Score& score, const Lyric* lyric,
+                             std::int32_t start, std::int32_t end, const DocumentBudget& budget);
+// The same for a column on its own, within the default bound.
 ColumnResult render_sentence(const Drawing& drawing, const Score& score, const Lyric* lyric,
                              std::int32_t start, std::int32_t end);
 

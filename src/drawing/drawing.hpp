@@ -76,9 +76,11 @@ struct Drawing {
 inline constexpr std::int64_t kMaxRenderBars = 100000;
 // Largest number of beat lines over the bars 0 to the last bar.
 inline constexpr std::int64_t kMaxBeatLines = 1000000;
-// Largest document written. Slide chains of many start steps draw a path per
+// Largest document written, all of it: frame, style sheet, definitions,
+// metadata band and columns. Slide chains of many start steps draw a path per
 // step and events repeat in every column, so a small chart can ask for
-// gigabytes of text; past this size Drawing::svg throws instead.
+// gigabytes of text, and so can a huge title or style sheet; past this size
+// Drawing::svg throws instead, as soon as the size is known.
 inline constexpr std::size_t kMaxDocumentBytes = std::size_t{256} << 20;
 // Throws Error(ErrorKind::Value) when `bytes` exceeds kMaxDocumentBytes.
 void check_document_size(std::size_t bytes);

@@ -1,12 +1,13 @@
 #include "drawing/format.hpp"
 
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <system_error>
 
-#include "drawing/drawing.hpp"
 #include "numbers.hpp"
 
 namespace corvane {
@@ -62,25 +63,16 @@ void trim_fraction(std::string& out, std::size_t from) {
 
 }  // namespace
 
-std::int64_t round_even(double v) noexcept {
+std::int64_t format_detail::round_even_wide(double v) noexcept {
   if (std::isnan(v)) return 0;
   if (std::isinf(v)) {
     return v > 0 ? std::numeric_limits<std::int64_t>::max()
                  : std::numeric_limits<std::int64_t>::min();
   }
-  const double f = std::floor(v);
-  // Exact except for tiny negative v, where a rounded r of 0.5 still ties
-  // to the right answer (f = -1 is odd, so 0).
-  const double r = v - f;
-  double res = f;
-  if (r > 0.5) {
-    res = f + 1.0;
-  } else if (r == 0.5) {
-    res = std::fmod(f, 2.0) == 0.0 ? f : f + 1.0;
-  }
-  if (res >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-  if (res < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-  return static_cast<std::int64_t>(res);
+  // At 2^52 and above a double has no fraction.
+  if (v >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+  if (v < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(v);
 }
 
 void append_round(std::string& out, double v) { append_int(out, round_even(v)); }
@@ -131,8 +123,8 @@ void append_format_g(std::string& out, double x) {
   }
   // The exponent stays the one chosen from x, even when the mantissa rounds
   // up to 10.
-  const double m = x / power_of_ten(e);
-  append_fixed(out, m, 5);
+  const double mantissa = x / power_of_ten(e);
+  append_fixed(out, mantissa, 5);
   trim_fraction(out, from);
   const std::int64_t mag = e < 0 ? -static_cast<std::int64_t>(e) : e;
   out += e < 0 ? "e-" : "e+";
@@ -146,7 +138,12 @@ std::string format_g(double v) {
   return s;
 }
 
-void append_escaped(std::string& out, std::string_view text) {
+namespace {
+
+// The one escaping rule: calls keep(from, count) for each run of bytes that
+// stays as it is and put(replacement) for each character replaced, in order.
+template <class Keep, class Put>
+inline void scan_escapes(std::string_view text, Keep keep, Put put) {
   const char* const data = text.data();
   const std::size_t size = text.size();
   std::size_t run = 0;
@@ -181,12 +178,55 @@ void append_escaped(std::string& out, std::string_view text) {
         }
         continue;
     }
-    out.append(data + run, i - run);
-    out.append(rep);
+    keep(data + run, i - run);
+    put(rep);
     i += skip - 1;
     run = i + 1;
   }
-  out.append(data + run, size - run);
+  keep(data + run, size - run);
+}
+
+}  // namespace
+
+void append_escaped(std::string& out, std::string_view text) {
+  scan_escapes(
+      text, [&](const char* from, std::size_t n) { out.append(from, n); },
+      [&](std::string_view rep) { out.append(rep); });
+}
+
+char* copy_escaped(char* dst, std::string_view text) noexcept {
+  scan_escapes(
+      text,
+      [&](const char* from, std::size_t n) {
+        std::memcpy(dst, from, n);
+        dst += n;
+      },
+      [&](std::string_view rep) {
+        std::memcpy(dst, rep.data(), rep.size());
+        dst += rep.size();
+      });
+  return dst;
+}
+
+// What each byte adds when escaped, by the rule of scan_escapes: an entity
+// for & < > ", three bytes of U+FFFD for a control character. U+FFFE and
+// U+FFFF become U+FFFD of the same length, so their bytes add nothing.
+constexpr std::array<std::uint8_t, 256> kEscapeGrowth = [] {
+  std::array<std::uint8_t, 256> growth{};
+  for (unsigned c = 0; c < 0x20; ++c) growth[c] = 2;
+  growth['\t'] = growth['\n'] = growth['\r'] = 0;
+  growth['&'] = 4;
+  growth['<'] = 3;
+  growth['>'] = 3;
+  growth['"'] = 5;
+  return growth;
+}();
+
+// A caller's text can be hundreds of megabytes: one table lookup a byte.
+std::size_t escaped_size(std::string_view text) noexcept {
+  std::size_t n = text.size();
+  for (const char c : text) n += kEscapeGrowth[static_cast<unsigned char>(c)];
+  return n;
 }
 
 std::string escape_xml(std::string_view text) {
@@ -194,47 +234,6 @@ std::string escape_xml(std::string_view text) {
   s.reserve(text.size());
   append_escaped(s, text);
   return s;
-}
-
-void append_note_image_start(std::string& out, const Drawing& drawing) {
-  out += "<image href=\"";
-  append_escaped(out, drawing.note_host);
-  out += '/';
-}
-
-void append_note_image_end(std::string& out, const Drawing& drawing) {
-  out += '.';
-  append_escaped(out, drawing.note_asset_extension);
-  out += '"';
-}
-
-void append_box(std::string& out, double x, double y, double width, double height) {
-  out += " x=\"";
-  append_round(out, x);
-  out += "\" y=\"";
-  append_round(out, y);
-  out += "\" width=\"";
-  append_round(out, width);
-  out += "\" height=\"";
-  append_round(out, height);
-  out += '"';
-}
-
-void write_note_symbol_body(const Drawing& drawing, std::string& out, std::int32_t k, double x,
-                            double width) {
-  append_note_image_start(out, drawing);
-  out += "notes_";
-  append_int(out, k);
-  append_note_image_end(out, drawing);
-  out += " x=\"";
-  append_format_g(out, x);
-  out += "\" y=\"";
-  append_format_g(out, -3);
-  out += "\" width=\"";
-  append_format_g(out, width);
-  out += "\" height=\"";
-  append_format_g(out, 62);
-  out += "\"/>";
 }
 
 }  // namespace corvane

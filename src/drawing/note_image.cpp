@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <span>
-#include <utility>
 
-#include "drawing/column.hpp"
-#include "drawing/format.hpp"
+#include "drawing/layout.hpp"
+#include "drawing/markup.hpp"
 
 namespace corvane {
 
@@ -119,33 +118,27 @@ void write_note_image_at(const Drawing& drawing, std::span<const NoteData> notes
   const BodyChoice choice = choose_body(notes, note);
   if (choice.kind == kNothing) return;
 
-  const double lw = static_cast<double>(drawing.lane_width);
-  const double h = 1.75 * lw;
-  const double w = lw * (static_cast<double>(note.base.width) + 1.0);
-  const double x0 = (static_cast<double>(note.base.lane) - 2.5) * lw +
-                    static_cast<double>(drawing.margin_x);
+  const double lane_width = static_cast<double>(drawing.lane_width);
+  const double height = 1.75 * lane_width;
+  // Half a lane of overhang on each side.
+  const double width = lane_width * (static_cast<double>(note.base.width) + 1.0);
+  const double left = (static_cast<double>(note.base.lane) - 2.5) * lane_width +
+                      static_cast<double>(drawing.margin_x);
 
   if (choice.trace != nullptr) {
-    const double s = 0.75 * lw;
+    const double size = 0.75 * lane_width;
     const double cx = centre_x(drawing, note.base);
-    append_note_image_start(out, drawing);
-    out += choice.trace;
-    append_note_image_end(out, drawing);
-    append_box(out, cx - s / 2, y - s / 2, s, s);
-    out += "/>";
+    // Host and extension are caller-given: escaped to keep the attribute closed.
+    append_markup<R"svg(<image href="{}/{}.{}" x="{}" y="{}" width="{}" height="{}"/>)svg">(
+        out, Escaped{drawing.note_host}, choice.trace, Escaped{drawing.note_asset_extension},
+        cx - size / 2, y - size / 2, size, size);
   }
-
-  out += "<use href=\"#notes-";
-  append_int(out, choice.kind);
-  out += '-';
-  append_int(out, note.base.width);
-  out += '"';
-  append_box(out, x0, y - h / 2, w, h);
-  out += "/>";
+  append_markup<R"svg(<use href="#notes-{}-{}" x="{}" y="{}" width="{}" height="{}"/>)svg">(
+      out, choice.kind, note.base.width, left, y - height / 2, width, height);
 }
 
 void write_flick_image(const Drawing& drawing, const Score& score, std::size_t index, Fraction end,
-                       std::vector<std::string>& out) {
+                       FlickArrows& out) {
   const NoteData& note = score.notes[index];
   if (choose_arrow(score.notes, note) == Arrow::None) return;
   write_flick_image_at(drawing, score.notes, index, column_y(drawing, score, note.base.bar, end),
@@ -153,42 +146,36 @@ void write_flick_image(const Drawing& drawing, const Score& score, std::size_t i
 }
 
 void write_flick_image_at(const Drawing& drawing, std::span<const NoteData> notes,
-                          std::size_t index, double y, std::vector<std::string>& out) {
+                          std::size_t index, double y, FlickArrows& out) {
   const NoteData& note = notes[index];
   const Arrow arrow = choose_arrow(notes, note);
   if (arrow == Arrow::None) return;
 
   const bool critical = arrow_is_critical(notes, note);
   const bool diagonal = arrow == Arrow::Left || arrow == Arrow::Right;
-  const std::uint32_t n = std::min<std::uint32_t>(note.base.width, 6);
+  const std::uint32_t size_number = std::min<std::uint32_t>(note.base.width, 6);
 
-  const double nd = static_cast<double>(n);
-  const double fs = static_cast<double>(drawing.flick_size);
-  const double ns = static_cast<double>(drawing.note_size);
-  const double a = fs * std::pow((nd + 3.0) / 3.0, 0.75);
-  const double b = 1.5 * fs * std::pow((nd + 0.5) / 3.0, 0.75);
+  const double size = static_cast<double>(size_number);
+  const double flick_size = static_cast<double>(drawing.flick_size);
+  const double note_size = static_cast<double>(drawing.note_size);
+  const double height = flick_size * std::pow((size + 3.0) / 3.0, 0.75);
+  const double width = 1.5 * flick_size * std::pow((size + 0.5) / 3.0, 0.75);
   const double cx = centre_x(drawing, note.base);
-  const double shift = arrow == Arrow::Left ? -ns / 4 : arrow == Arrow::Right ? ns / 4 : 0.0;
+  const double shift =
+      arrow == Arrow::Left ? -note_size / 4 : arrow == Arrow::Right ? note_size / 4 : 0.0;
 
-  std::string text;
-  text.reserve(160 + drawing.note_host.size() + drawing.note_asset_extension.size());
-  append_note_image_start(text, drawing);
-  text += "notes_flick_arrow";
-  if (critical) text += "_crtcl";
-  text += '_';
-  text += static_cast<char>('0' + n / 10);
-  text += static_cast<char>('0' + n % 10);
-  if (diagonal) text += "_diagonal";
-  append_note_image_end(text, drawing);
-  append_box(text, cx - b / 2 + shift, y + ns / 4 - a, b, a);
+  std::string& text = out.text();
+  append_markup<
+      R"svg(<image href="{}/notes_flick_arrow{}_{}{}.{}" x="{}" y="{}" width="{}" height="{}")svg">(
+      text, Escaped{drawing.note_host}, critical ? "_crtcl" : "", ZeroPadded{size_number, 2},
+      diagonal ? "_diagonal" : "", Escaped{drawing.note_asset_extension},
+      cx - width / 2 + shift, y + note_size / 4 - height, width, height);
   if (arrow == Arrow::Right) {
     // Mirror the left-pointing diagonal image about its own centre line.
-    text += " transform-origin=\"";
-    append_round(text, cx + shift);
-    text += " 0\" transform=\"scale(-1, 1)\"";
+    append_markup<R"svg( transform-origin="{} 0" transform="scale(-1, 1)")svg">(text, cx + shift);
   }
   text += "/>";
-  out.push_back(std::move(text));
+  out.end_arrow();
 }
 
 }  // namespace corvane

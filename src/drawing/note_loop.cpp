@@ -6,7 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "drawing/format.hpp"
+#include "drawing/layout.hpp"
+#include "drawing/markup.hpp"
 #include "drawing/note_image.hpp"
 #include "drawing/slide_path.hpp"
 
@@ -100,21 +101,14 @@ class NextTickFinder {
 };
 
 void append_tick_line(std::string& out, double x1, double x2, double y) {
-  out += "<line x1=\"";
-  append_round(out, x1);
-  out += "\" y1=\"";
-  append_round(out, y);
-  out += "\" x2=\"";
-  append_round(out, x2);
-  out += "\" y2=\"";
-  append_round(out, y);
-  out += "\" class=\"tick-line\"/>";
+  append_markup<R"svg(<line x1="{}" y1="{}" x2="{}" y2="{}" class="tick-line"/>)svg">(
+      out, x1, y, x2, y);
 }
 
 }  // namespace
 
 void run_note_loop(const Drawing& drawing, const Score& score, std::int32_t start, std::int32_t end,
-                   ColumnBuffers& buffers) {
+                   ColumnBuffers& buffers, const DocumentBudget& budget) {
   // Neither note list changes here; the timing queries only fill the
   // score's timing table, which the spans below do not see.
   const std::span<const NoteData> notes(score.notes);
@@ -157,30 +151,29 @@ void run_note_loop(const Drawing& drawing, const Score& score, std::int32_t star
         const std::size_t q = next_tick.find(pos, bar);
         const bool found = q < active.size();
         const Fraction next_bar = found ? notes[active[q]].base.bar : bar;
-        const Fraction g = next_bar - bar;
-        const double gd = g.to_double();
+        const Fraction gap_to_next = next_bar - bar;
+        const double gap_bars = gap_to_next.to_double();
         // Up to the next bar line when there is no later tick, or it lies too
         // far or beyond the next bar line.
         const Fraction gap =
-            (!found || gd > 1.0 || (gd > 0.5 && next_bar.floor() != bar.floor()))
+            (!found || gap_bars > 1.0 || (gap_bars > 0.5 && next_bar.floor() != bar.floor()))
                 ? Fraction(bar.floor()) + Fraction(1) - bar
-                : g;
+                : gap_to_next;
         const Event& state = score.state_at(bar);
-        const Fraction bl = state.bar_length.value_or(Fraction(4));
-        const Fraction value = (gap * bl / Fraction(4)).limit_denominator(100);
+        const Fraction beats_per_bar = state.bar_length.value_or(Fraction(4));
+        // The gap as a fraction of four beats, a whole note.
+        const Fraction value = (gap * beats_per_bar / Fraction(4)).limit_denominator(100);
         if (!value.is_zero()) {
           std::string& out = buffers.tick_marks;
           append_tick_line(out, margin_x - drawing.tick_length, margin_x, y());
-          out += "<text x=\"";
-          append_round(out, margin_x - 4);
-          out += "\" y=\"";
-          append_round(out, y() - 2);
-          out += "\" class=\"tick-text\">";
           // Digits and a slash only: nothing to escape.
-          if (value.numerator() != 1) append_int(out, value.numerator());
-          out += '/';
-          append_int(out, value.denominator());
-          out += "</text>";
+          if (value.numerator() == 1) {
+            append_markup<R"svg(<text x="{}" y="{}" class="tick-text">/{}</text>)svg">(
+                out, margin_x - 4, y() - 2, value.denominator());
+          } else {
+            append_markup<R"svg(<text x="{}" y="{}" class="tick-text">{}/{}</text>)svg">(
+                out, margin_x - 4, y() - 2, value.numerator(), value.denominator());
+          }
         }
       }
     }
@@ -199,7 +192,7 @@ void run_note_loop(const Drawing& drawing, const Score& score, std::int32_t star
         if (!s.decoration) {
           if (type == 1) {
             write_slide_path(drawing, column_y_of, i, buffers.slide_paths, buffers.relay_images,
-                             scratch);
+                             scratch, budget);
             write_note_image_at(drawing, notes, i, y(), buffers.note_images);
           } else if (type == 2) {
             if (s.directional != kNoLink) {
@@ -211,7 +204,7 @@ void run_note_loop(const Drawing& drawing, const Score& score, std::int32_t star
         } else {
           if (type == 1) {
             write_slide_path(drawing, column_y_of, i, buffers.slide_paths, buffers.relay_images,
-                             scratch);
+                             scratch, budget);
           }
           if (s.tap != kNoLink) {
             write_note_image_at(drawing, notes, s.tap, column_y_of(notes[s.tap].base.bar),
@@ -224,9 +217,14 @@ void run_note_loop(const Drawing& drawing, const Score& score, std::int32_t star
         break;
       }
     }
-    check_document_size(buffers.slide_paths.size() + buffers.relay_images.size() +
-                        buffers.note_images.size() + buffers.tick_marks.size());
+    budget.check(buffers.bytes());
   }
+}
+
+void run_note_loop(const Drawing& drawing, const Score& score, std::int32_t start, std::int32_t end,
+                   ColumnBuffers& buffers) {
+  const DocumentBudget budget;
+  run_note_loop(drawing, score, start, end, buffers, budget);
 }
 
 }  // namespace corvane

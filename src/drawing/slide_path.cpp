@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstdint>
 #include <span>
-#include <utility>
+#include <vector>
 
-#include "drawing/column.hpp"
-#include "drawing/format.hpp"
+#include "drawing/layout.hpp"
+#include "drawing/markup.hpp"
 
 namespace corvane {
 
@@ -41,52 +41,44 @@ double solve_height(const CurveSegment& seg, double yr) {
   return t;
 }
 
-void append_point(std::string& out, double x, double y) {
-  append_round(out, x);
-  out += ',';
-  append_round(out, y);
-}
+// The outline of a slide band: up the left edge, across the top, down the
+// right edge, as path data.
+struct SlideOutline {
+  const std::vector<CurveSegment>& left;
+  const std::vector<CurveSegment>& right;
+};
 
 }  // namespace
 
-double ColumnYCache::operator()(Fraction bar) {
-  if (2 * (count_ + 1) > slots_.size()) grow();
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t k = bar.hash() & mask;; k = (k + 1) & mask) {
-    Slot& slot = slots_[k];
-    if (!slot.used) {
-      slot.bar = bar;
-      slot.y = column_y(drawing_, score_, bar, end_);
-      slot.used = true;
-      ++count_;
-      return slot.y;
+template <>
+struct MarkupArg<SlideOutline> {
+  static constexpr std::size_t bound = kUnbounded;
+  static void put(MarkupSink& sink, const SlideOutline& outline) {
+    const CurveSegment& first = outline.left.front();
+    write_markup<"M{},{}">(sink, first.p0x, first.p0y);
+    for (const CurveSegment& s : outline.left) {
+      write_markup<"C{},{},{},{},{},{}">(sink, s.c1x, s.c1y, s.c2x, s.c2y, s.p3x, s.p3y);
     }
-    if (slot.bar == bar) return slot.y;
+    const CurveSegment& last = outline.right.back();
+    write_markup<"L{},{}">(sink, last.p3x, last.p3y);
+    for (auto s = outline.right.rbegin(); s != outline.right.rend(); ++s) {
+      write_markup<"C{},{},{},{},{},{}">(sink, s->c2x, s->c2y, s->c1x, s->c1y, s->p0x, s->p0y);
+    }
+    write_markup<"z">(sink);
   }
-}
-
-void ColumnYCache::grow() {
-  std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
-  const std::size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (!slot.used) continue;
-    std::size_t k = slot.bar.hash() & mask;
-    while (slots_[k].used) k = (k + 1) & mask;
-    slots_[k] = slot;
-  }
-}
+};
 
 void write_slide_path(const Drawing& drawing, const Score& score, std::size_t start, Fraction end,
                       std::string& slide_paths, std::string& relay_images) {
   ColumnYCache y(drawing, score, end);
   SlidePathScratch scratch;
-  write_slide_path(drawing, y, start, slide_paths, relay_images, scratch);
+  const DocumentBudget budget;
+  write_slide_path(drawing, y, start, slide_paths, relay_images, scratch, budget);
 }
 
 void write_slide_path(const Drawing& drawing, ColumnYCache& column_y_of, std::size_t start,
                       std::string& slide_paths, std::string& relay_images,
-                      SlidePathScratch& scratch) {
+                      SlidePathScratch& scratch, const DocumentBudget& budget) {
   const std::span<const NoteData> notes(column_y_of.score().notes);
   std::vector<CurveSegment>& left = scratch.left;
   std::vector<CurveSegment>& right = scratch.right;
@@ -94,7 +86,7 @@ void write_slide_path(const Drawing& drawing, ColumnYCache& column_y_of, std::si
   left.clear();
   right.clear();
 
-  const double lw = static_cast<double>(drawing.lane_width);
+  const double lane_width = static_cast<double>(drawing.lane_width);
   std::size_t cur = start;
 
   while (true) {
@@ -103,16 +95,16 @@ void write_slide_path(const Drawing& drawing, ColumnYCache& column_y_of, std::si
 
     // Next point where the band bends; relays on the way are collected.
     relays.clear();
-    std::size_t nxt = from.slide.next;
+    std::size_t next_point = from.slide.next;
     while (true) {
-      const NoteData& j = notes[nxt];
-      if (j.base.note_type == 3) relays.push_back(nxt);
+      const NoteData& j = notes[next_point];
+      if (j.base.note_type == 3) relays.push_back(next_point);
       if (!j.is_slide()) break;
       if (j.base.note_type != 0 && !is_attached_relay(j)) break;
       if (j.slide.next == kNoLink) break;
-      nxt = j.slide.next;
+      next_point = j.slide.next;
     }
-    const NoteData& to = notes[nxt];
+    const NoteData& to = notes[next_point];
 
     const double y0 = column_y_of(from.base.bar);
     const double y3 = column_y_of(to.base.bar);
@@ -147,15 +139,16 @@ void write_slide_path(const Drawing& drawing, ColumnYCache& column_y_of, std::si
                          bezier(r.p0x, r.c1x, r.c2x, r.p3x, t)) /
                         2.0;
       const bool critical = rn.is_slide() && Slide::is_critical(rn.slide, notes);
-      append_note_image_start(relay_images, drawing);
-      relay_images += critical ? "notes_long_among_crtcl" : "notes_long_among";
-      append_note_image_end(relay_images, drawing);
-      // The lane width is an integer, so its integer form is itself.
-      append_box(relay_images, cx - lw / 2.0, yr - lw / 2.0, lw, lw);
-      relay_images += "/>";
+      // Host and extension are caller-given: escaped to keep the attribute closed.
+      append_markup<R"svg(<image href="{}/{}.{}" x="{}" y="{}" width="{}" height="{}"/>)svg">(
+          relay_images, Escaped{drawing.note_host},
+          critical ? "notes_long_among_crtcl" : "notes_long_among",
+          Escaped{drawing.note_asset_extension}, cx - lane_width / 2.0, yr - lane_width / 2.0,
+          drawing.lane_width, drawing.lane_width);
+      budget.check(relay_images.size());
     }
 
-    cur = nxt;
+    cur = next_point;
   }
 
   if (left.empty()) return;
@@ -164,31 +157,7 @@ void write_slide_path(const Drawing& drawing, ColumnYCache& column_y_of, std::si
   const bool critical = Slide::is_critical(first.slide, notes);
   const char* cls = first.slide.decoration ? (critical ? "decoration-critical" : "decoration")
                                            : (critical ? "slide-critical" : "slide");
-
-  // Up the left edge, across the top, down the right edge.
-  slide_paths += "<path d=\"M";
-  append_point(slide_paths, left.front().p0x, left.front().p0y);
-  for (const CurveSegment& s : left) {
-    slide_paths += 'C';
-    append_point(slide_paths, s.c1x, s.c1y);
-    slide_paths += ',';
-    append_point(slide_paths, s.c2x, s.c2y);
-    slide_paths += ',';
-    append_point(slide_paths, s.p3x, s.p3y);
-  }
-  slide_paths += 'L';
-  append_point(slide_paths, right.back().p3x, right.back().p3y);
-  for (auto it = right.rbegin(); it != right.rend(); ++it) {
-    slide_paths += 'C';
-    append_point(slide_paths, it->c2x, it->c2y);
-    slide_paths += ',';
-    append_point(slide_paths, it->c1x, it->c1y);
-    slide_paths += ',';
-    append_point(slide_paths, it->p0x, it->p0y);
-  }
-  slide_paths += "z\" class=\"";
-  slide_paths += cls;
-  slide_paths += "\"/>";
+  append_markup<R"svg(<path d="{}" class="{}"/>)svg">(slide_paths, SlideOutline{left, right}, cls);
 }
 
 }  // namespace corvane

@@ -4,41 +4,9 @@
 #include <vector>
 
 #include "drawing/drawing.hpp"
+#include "drawing/layout.hpp"
 
 namespace corvane {
-
-// A type-3 step carrying a tap but no flick: it sits on the band without
-// bending it, and it does not count towards a chain's visibility.
-inline bool is_attached_relay(const NoteData& n) noexcept {
-  return n.is_slide() && n.base.note_type == 3 && n.slide.tap != kNoLink &&
-         n.slide.directional == kNoLink;
-}
-
-// column_y of one column, looked up once per distinct bar: a column asks for
-// the same bars again and again (a note's tick and body, every slide path
-// through it, notes sharing a beat).
-class ColumnYCache {
- public:
-  ColumnYCache(const Drawing& drawing, const Score& score, Fraction end)
-      : drawing_(drawing), score_(score), end_(end) {}
-
-  double operator()(Fraction bar);
-  const Score& score() const noexcept { return score_; }
-
- private:
-  struct Slot {
-    Fraction bar;
-    double y = 0.0;
-    bool used = false;
-  };
-  void grow();
-
-  const Drawing& drawing_;
-  const Score& score_;
-  Fraction end_;
-  std::vector<Slot> slots_;  // open addressing, power-of-two size
-  std::size_t count_ = 0;
-};
 
 // One cubic Bézier piece of a slide edge: end points and control points.
 struct CurveSegment {
@@ -59,9 +27,11 @@ struct SlidePathScratch {
 // One slide chain from its start step as a closed path, plus relay images.
 void write_slide_path(const Drawing& drawing, const Score& score, std::size_t start, Fraction end,
                       std::string& slide_paths, std::string& relay_images);
-// The same for a caller that draws many chains in one column.
+// The same for a caller that draws many chains in one column. A chain can
+// carry any number of relays: `budget` refuses relay images that would take
+// the document past its bound.
 void write_slide_path(const Drawing& drawing, ColumnYCache& y, std::size_t start,
                       std::string& slide_paths, std::string& relay_images,
-                      SlidePathScratch& scratch);
+                      SlidePathScratch& scratch, const DocumentBudget& budget);
 
 }  // namespace corvane

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "drawing/column.hpp"
+#include "drawing/document.hpp"
 #include "drawing/drawing.hpp"
 #include "drawing/style.hpp"
 #include "error.hpp"
@@ -393,6 +394,84 @@ TEST(Document, NotesBeforeBarOneGiveNoColumn) {
   EXPECT_TRUE(columns_of(Drawing().svg(score, nullptr)).empty());
   Score negative = make_score({}, {F(-5, 2)});
   EXPECT_TRUE(columns_of(Drawing().svg(negative, nullptr)).empty());
+}
+
+// --- document size -----------------------------------------------------------------
+
+// The message of the size refusal of f, or "" when f renders.
+template <class F>
+std::string size_refusal(F&& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::Value);
+    return e.what();
+  }
+  return "";
+}
+
+std::string refusal_at(std::size_t bound) {
+  return "chart too large to render: the document exceeds " + std::to_string(bound) + " bytes";
+}
+
+// A bound lowered to the document's own size lets it through; one byte less
+// refuses it, wherever the bound falls: in the frame, a column or its notes.
+TEST(DocumentSize, BoundHoldsForTheWholeDocument) {
+  Score score = Score::from_str(generate_chart(40, 3));
+  const Lyric lyric = Lyric::load("1: la/li\n5: lu\n");
+  Drawing d;
+  const std::string doc = d.svg(score, &lyric);
+  ASSERT_GT(columns_of(doc).size(), 2u);
+  EXPECT_EQ(render_document(d, score, &lyric, doc.size()), doc);
+  EXPECT_EQ(size_refusal([&] { render_document(d, score, &lyric, doc.size() - 1); }),
+            refusal_at(doc.size() - 1));
+  for (const std::size_t bound : {std::size_t{0}, std::size_t{3000}, doc.size() / 3,
+                                  doc.size() / 2, doc.size() - 200}) {
+    EXPECT_EQ(size_refusal([&] { render_document(d, score, &lyric, bound); }), refusal_at(bound));
+  }
+}
+
+// Every caller text counts, escaped: the style sheet, the note-image address
+// (twice per note image kind in the definitions, again in every image), the
+// jacket, title and subtitle.
+TEST(DocumentSize, CallerTextsCountTowardsTheBound) {
+  const auto exact = [](Drawing d, Score score) {
+    const std::string doc = d.svg(score, nullptr);
+    EXPECT_EQ(render_document(d, score, nullptr, doc.size()), doc);
+    EXPECT_EQ(size_refusal([&] { render_document(d, score, nullptr, doc.size() - 1); }),
+              refusal_at(doc.size() - 1));
+  };
+  const auto chart = [] { return Score::from_str("#00012: 11\n#00112: 51\n#00016: 13\n#00116: 23\n"); };
+  Drawing sheet(std::nullopt, std::string(100000, 'x'), false, std::nullopt, std::nullopt,
+                std::nullopt);
+  exact(sheet, chart());
+  Drawing credit(std::nullopt, std::nullopt, false, std::nullopt, std::nullopt,
+                 std::string(20000, '"'));
+  exact(credit, chart());
+  Drawing host;
+  host.note_host = std::string(5000, '&');
+  host.set_note_asset_extension("<png>");
+  exact(host, chart());
+  Score titled = chart();
+  titled.meta.title = std::string(30000, '<');
+  titled.meta.jacket = std::string(30000, '>');
+  titled.meta.difficulty = std::string(30000, 'x');
+  exact(Drawing(), std::move(titled));
+}
+
+// At the real bound, texts whose escaped form alone passes it are refused as
+// soon as they are counted, before anything is joined or written: this takes
+// milliseconds, not the time and memory of a 270 MB document.
+TEST(DocumentSize, OversizedTextsAreRefusedUpFront) {
+  const std::string refusal = "chart too large to render: the document exceeds 256 MiB";
+  Score score = Score::from_str("#00012: 11\n");
+  score.meta.artist = std::string(45000000, '"');  // 270 MB escaped
+  EXPECT_EQ(size_refusal([&] { Drawing().svg(score, nullptr); }), refusal);
+  score.meta.artist.reset();
+
+  Drawing host;
+  host.note_host = std::string(4000000, '&');  // 20 MB escaped, 14 times
+  EXPECT_EQ(size_refusal([&] { host.svg(score, nullptr); }), refusal);
 }
 
 // --- overlays ----------------------------------------------------------------------

@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "drawing/drawing.hpp"
 #include "drawing/format.hpp"
+#include "drawing/markup.hpp"
+#include "drawing/note_symbols.hpp"
 
 namespace corvane {
 namespace {
@@ -153,6 +156,72 @@ TEST(EscapeXml, CharactersXmlCannotHoldAreReplaced) {
             "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(escape_xml("\xEF\xBC\xAD"), "\xEF\xBC\xAD");  // U+FF2D stays
   EXPECT_EQ(escape_xml("\x7f"), "\x7f");
+}
+
+// The size is counted by a table of its own; it must agree with the rule,
+// also on sequences that the rule treats as a whole (U+FFFE, U+FFFF).
+TEST(EscapeXml, EscapedSizeAgreesWithTheEscapedText) {
+  std::vector<std::string> texts = {"", "plain", "<&\">'", "\xEF\xBF\xBE\xEF\xBF\xBF",
+                                    "\xEF\xBF", "\xEF", "a\xEF\xBF\xBE" "b"};
+  std::string every_byte;
+  for (int c = 0; c < 256; ++c) every_byte += static_cast<char>(c);
+  texts.push_back(every_byte);
+  std::uint32_t state = 7;
+  for (int n = 0; n < 200; ++n) {
+    std::string t;
+    for (int k = 0; k < 40; ++k) {
+      state = state * 1103515245U + 12345U;
+      // Mostly the bytes that matter: & < > " controls and the U+FFFE bytes.
+      static constexpr char kBytes[] = "&<>\"\x01\t\xEF\xBF\xBE\xBF" "a ";
+      t += kBytes[(state >> 16) % (sizeof kBytes - 1)];
+    }
+    texts.push_back(t);
+  }
+  for (const std::string& t : texts) {
+    EXPECT_EQ(escaped_size(t), escape_xml(t).size()) << testing::PrintToString(t);
+    std::string buf(6 * t.size(), '\0');
+    buf.resize(static_cast<std::size_t>(copy_escaped(buf.data(), t) - buf.data()));
+    EXPECT_EQ(buf, escape_xml(t));
+  }
+}
+
+TEST(RoundEven, InlineAndWideFormsMeet) {
+  // Around 2^52, where the inline form hands over to the wide one.
+  for (const double v : {4503599627370495.5, 4503599627370494.5, 4503599627370496.0,
+                         -4503599627370495.5, -4503599627370496.0, 4503599627370497.0}) {
+    EXPECT_EQ(round_even(v), static_cast<std::int64_t>(std::nearbyint(v))) << v;
+  }
+}
+
+TEST(Markup, EachArgumentTypeChoosesItsForm) {
+  std::string out;
+  append_markup<R"svg(<e i="{}" r="{}" s="{}" f="{}" g="{}" p="{}">{}{}</e>)svg">(
+      out, std::int64_t{-12}, 2.5, Shortest{0.5}, Fixed{25.0, 2}, G{1234567.0}, ZeroPadded{3, 2},
+      std::string_view("<raw>"), Escaped{"<&>"});
+  EXPECT_EQ(out,
+            R"svg(<e i="-12" r="2" s="0.5" f="25.00" g="1.23457e+06" p="03"><raw>&lt;&amp;&gt;</e>)svg");
+  out = "kept|";
+  append_markup<"{}{}">(out, 1, 2U);
+  append_markup<"{}">(out, 3.5);
+  append_markup<"plain">(out);
+  EXPECT_EQ(out, "kept|124plain");
+}
+
+// Texts of any size around the element buffer: the pieces keep their order.
+TEST(Markup, TextsLargerThanTheElementBuffer) {
+  for (const std::size_t n : {std::size_t{0}, std::size_t{85}, std::size_t{86}, std::size_t{300},
+                              std::size_t{511}, std::size_t{512}, std::size_t{513},
+                              std::size_t{5000}}) {
+    const std::string raw(n, 'r');
+    const std::string quotes(n, '"');
+    std::string out;
+    append_markup<R"svg(<a x="{}" y="{}">{}|{}|{}</a>)svg">(out, 1.0, n, std::string_view(raw),
+                                                             Escaped{quotes}, -7);
+    std::string expected = "<a x=\"1\" y=\"" + std::to_string(n) + "\">" + raw + "|";
+    for (std::size_t k = 0; k < n; ++k) expected += "&quot;";
+    expected += "|-7</a>";
+    EXPECT_EQ(out, expected) << n;
+  }
 }
 
 TEST(NoteSymbolBody, DefaultsAndPlacement) {

@@ -27,9 +27,9 @@ std::string body_of(Score& score, std::size_t index, const Drawing& d = test_dra
 
 std::vector<std::string> arrows_of(Score& score, std::size_t index,
                                    const Drawing& d = test_drawing()) {
-  std::vector<std::string> out;
+  FlickArrows out;
   write_flick_image(d, score, index, Fraction(4), out);
-  return out;
+  return testing::arrow_list(out);
 }
 
 std::string use(int k, int width, int x = 32, int w = 32) {

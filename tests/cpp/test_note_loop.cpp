@@ -231,10 +231,11 @@ TEST(NoteLoop, FlickArrowsAreListedInWritingOrder) {
   const std::size_t second = b.flick(2, 2, 1, 3);
   Score& s = b.finish();
   const ColumnBuffers out = run(s, 0, 4);
-  std::vector<std::string> expected;
-  write_flick_image(test_drawing(), s, first, Fraction(4), expected);
-  write_flick_image(test_drawing(), s, second, Fraction(4), expected);
-  EXPECT_EQ(out.flick_arrows, expected);
+  FlickArrows written;
+  write_flick_image(test_drawing(), s, first, Fraction(4), written);
+  write_flick_image(test_drawing(), s, second, Fraction(4), written);
+  const std::vector<std::string> expected = testing::arrow_list(written);
+  EXPECT_EQ(testing::arrow_list(out.flick_arrows), expected);
 
   // The column stacks them the other way round: the last written comes first.
   const std::string fragment = render_sentence(test_drawing(), s, nullptr, 0, 4).fragment;

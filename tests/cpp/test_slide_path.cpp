@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "drawing/column.hpp"
+#include "drawing/layout.hpp"
 #include "drawing/slide_path.hpp"
 #include "support/note_fixtures.hpp"
 
@@ -213,9 +213,10 @@ TEST(SlidePath, ScratchIsReusedAcrossChains) {
   SlidePathScratch scratch;
   const Drawing d = test_drawing();
   ColumnYCache y(d, b.score, Fraction(4));
+  const DocumentBudget budget;
   std::string paths, relays;
-  write_slide_path(d, y, first, paths, relays, scratch);
-  write_slide_path(d, y, second, paths, relays, scratch);
+  write_slide_path(d, y, first, paths, relays, scratch, budget);
+  write_slide_path(d, y, second, paths, relays, scratch, budget);
   const Out a = draw(b.score, first);
   const Out c = draw(b.score, second);
   EXPECT_EQ(paths, a.paths + c.paths);

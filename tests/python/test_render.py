@@ -228,6 +228,16 @@ class RenderFunctionTest(unittest.TestCase):
                 self.assertTrue(all(h.endswith(suffix) and not h.endswith(".png") for h in hrefs), hrefs)
         self.assertEqual(m.sus_to_svg(SMALL, note_asset_extension=None), m.sus_to_svg(SMALL))
 
+    def test_document_bound_covers_the_caller_texts(self):
+        # Escaped, each of these alone passes 256 MiB: refused before any of
+        # it is written.
+        refusal = "chart too large to render: the document exceeds 256 MiB"
+        for kw in (dict(generator='"' * 45_000_000), dict(note_host="&" * 4_000_000)):
+            with self.subTest(arg=next(iter(kw))):
+                with self.assertRaises(ValueError) as caught:
+                    m.sus_to_svg(SMALL, **kw)
+                self.assertEqual(str(caught.exception), refusal)
+
     def test_each_call_has_its_own_overlays(self):
         skilled = m.sus_to_svg(SMALL, skill=True,
                                music_meta=dict(TWO_SKILLS, fever_end_time=6.0, fever_score=0.1))

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "drawing/drawing.hpp"
+#include "drawing/layout.hpp"
 #include "score.hpp"
 
 namespace corvane::testing {
@@ -44,6 +46,13 @@ struct ChartBuilder {
     return score;
   }
 };
+
+// The flick arrows, one text each, in writing order.
+inline std::vector<std::string> arrow_list(const FlickArrows& arrows) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < arrows.size(); ++i) out.emplace_back(arrows[i]);
+  return out;
+}
 
 inline Drawing test_drawing() {
   Drawing d;
