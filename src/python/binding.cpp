@@ -1,9 +1,10 @@
 #include "python/binding.hpp"
 
-#include <charconv>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+
+#include "numbers.hpp"
 
 namespace corvane::py {
 
@@ -35,24 +36,17 @@ PyObject* exception_for(ErrorKind kind) noexcept {
   return PyExc_RuntimeError;
 }
 
-void append_number(std::string& out, std::size_t n) {
-  char buf[24];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, n);
-  (void)ec;
-  out.append(buf, end);
-}
-
 [[noreturn]] void too_many_positional(const detail::ParamList& p, Py_ssize_t given) {
   std::string msg = p.full_name;
   msg += " takes ";
   if (p.required != p.count) {
     msg += "from ";
-    append_number(msg, p.required);
+    append_int(msg, p.required);
     msg += " to ";
   }
-  append_number(msg, p.count);
+  append_int(msg, p.count);
   msg += " positional arguments but ";
-  append_number(msg, static_cast<std::size_t>(given));
+  append_int(msg, given);
   msg += given == 1 ? " was given" : " were given";
   throw_error(PyExc_TypeError, msg.c_str());
 }
@@ -89,7 +83,7 @@ void check_required(const detail::ParamList& p, PyObject* const* out) {
   if (missing == 0) return;
   std::string msg = p.full_name;
   msg += " missing ";
-  append_number(msg, missing);
+  append_int(msg, missing);
   msg += missing == 1 ? " required positional argument: " : " required positional arguments: ";
   std::size_t written = 0;
   for (std::size_t i = 0; i < p.required; ++i) {

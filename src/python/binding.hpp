@@ -183,6 +183,8 @@ Bound<N> bind(const Signature<N>& sig, PyObject* args, PyObject* kwargs) {
 
 // str or subclass as UTF-8; the view lives as long as the object.
 std::string_view to_text(PyObject* obj);
+// The same, copied: for text kept beyond the object's life.
+inline std::string owned_text(PyObject* obj) { return std::string(to_text(obj)); }
 // Exactly True/False, or a numpy boolean scalar by its truth value.
 bool to_flag(PyObject* obj);
 // Anything PyFloat_AsDouble accepts.

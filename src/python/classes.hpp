@@ -2,9 +2,11 @@
 // The module's classes and functions as the registration in module.cpp sees
 // them: one ClassTraits specialisation per class (its name and its type
 // object, built on first use), and the method definitions of the module-level
-// functions. Each is defined in its own src/python/*_class.cpp file.
+// functions. Each is defined in its own src/python/*_class.cpp file. Also the
+// few operations that more than one of those files uses.
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "drawing/drawing.hpp"
 #include "lyric.hpp"
@@ -71,6 +73,19 @@ extern PyMethodDef sus_to_svg_def;
 extern PyMethodDef sus_to_png_def;
 extern PyMethodDef sus_to_jpg_def;
 extern PyMethodDef sus_to_jpeg_def;
+
+// Score::open with the reading error as OSError "Failed to open score: ...",
+// shared by Score.open and the one-call functions (score_class.cpp).
+corvane::Score open_score(const std::string& path);
+
+// Rebase::from_json with malformed JSON as ValueError: `prefix` and the
+// parser's message, the prefix naming the road the text came by
+// (rebase_class.cpp).
+corvane::Rebase parse_rebase(std::string_view text, const char* prefix);
+
+// RuntimeError: the module is built without raster output. Raised by every
+// PNG/JPEG entry point once its inputs are accepted (render_functions.cpp).
+[[noreturn]] void refuse_raster_output();
 
 // A Drawing built from the rendering settings, shared by the one-call
 // functions and the Drawing constructor. `music_meta` is a dict (or

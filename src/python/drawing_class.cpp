@@ -15,10 +15,7 @@ using corvane::Score;
 namespace {
 
 constexpr const char* kScoreRequired = "score is required when Drawing was created without one";
-constexpr const char* kNoRaster =
-    "PNG/JPEG output requires building with the `skia-image` feature";
 
-std::string owned_text(PyObject* obj) { return std::string(to_text(obj)); }
 bool given(PyObject* obj) { return obj != nullptr && obj != Py_None; }
 
 constexpr Signature kNew{"Drawing.__new__()",
@@ -95,7 +92,7 @@ Ref svg(PyObject* self, const FastArgs& call) {
 // score is reported first.
 [[noreturn]] void refuse_raster(const PyDrawing& d, const CallInputs& in) {
   if (!in.score && !d.score) throw_error(PyExc_TypeError, kScoreRequired);
-  throw_error(PyExc_RuntimeError, kNoRaster);
+  refuse_raster_output();
 }
 
 constexpr Signature kPng{"Drawing.png()", 0, "score", "lyric"};

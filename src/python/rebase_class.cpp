@@ -13,17 +13,6 @@ using corvane::Score;
 
 namespace {
 
-// The core reports malformed JSON with the parser's message alone; the
-// prefix says which road the text came by.
-Rebase parse_rebase(std::string_view text, const char* prefix) {
-  try {
-    return Rebase::from_json(text);
-  } catch (const Error& e) {
-    if (e.kind() != ErrorKind::Json) throw;
-    throw Error(ErrorKind::Value, prefix + std::string(e.what()));
-  }
-}
-
 Rebase rebase_from_json(std::string_view text) { return parse_rebase(text, "Invalid JSON: "); }
 
 // Any object json.dumps accepts; its errors pass through unchanged. The
@@ -102,6 +91,16 @@ const ClassDef kClass{"builtins.Rebase", "Python wrapper for Rebase", methods, n
                       false};
 
 }  // namespace
+
+// The core reports malformed JSON with the parser's message alone.
+Rebase parse_rebase(std::string_view text, const char* prefix) {
+  try {
+    return Rebase::from_json(text);
+  } catch (const Error& e) {
+    if (e.kind() != ErrorKind::Json) throw;
+    throw Error(ErrorKind::Value, prefix + std::string(e.what()));
+  }
+}
 
 PyTypeObject* ClassTraits<Rebase>::type() { return class_type<Rebase>(kClass); }
 

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 
 #include "python/classes.hpp"
@@ -15,15 +14,9 @@ namespace corvane::py {
 using corvane::Drawing;
 using corvane::Lyric;
 using corvane::MusicMeta;
-using corvane::Rebase;
 using corvane::Score;
 
 namespace {
-
-constexpr const char* kNoRaster =
-    "PNG/JPEG output requires building with the `skia-image` feature";
-
-std::string owned_text(PyObject* obj) { return std::string(to_text(obj)); }
 
 // One music_meta key, read from the dict's own storage (no __getitem__ or
 // __missing__ of a subclass). The value is held while it is converted: its
@@ -56,24 +49,9 @@ MusicMeta read_music_meta(PyObject* dict) {
 
 Score open_score_for_render(const std::string& sus_path,
                             const std::optional<std::string>& rebase_json) {
-  Score score = [&] {
-    try {
-      return Score::open(sus_path);
-    } catch (const Error& e) {
-      if (e.kind() != ErrorKind::Io) throw;
-      throw Error(ErrorKind::Io, "Failed to open score: " + std::string(e.what()));
-    }
-  }();
+  Score score = open_score(sus_path);
   if (!rebase_json) return score;
-  Rebase rebase = [&] {
-    try {
-      return Rebase::from_json(*rebase_json);
-    } catch (const Error& e) {
-      if (e.kind() != ErrorKind::Json) throw;
-      throw Error(ErrorKind::Value, "Invalid rebase JSON: " + std::string(e.what()));
-    }
-  }();
-  return rebase.apply(score);
+  return parse_rebase(*rebase_json, "Invalid rebase JSON: ").apply(score);
 }
 
 // The converted arguments shared by the four functions, in parameter order.
@@ -149,7 +127,7 @@ template <std::size_t N>
     (void)arg_or("jpeg_quality", a[10], to_integer<std::uint8_t>, std::uint8_t{90});
   }
   Prepared p(in);
-  throw_error(PyExc_RuntimeError, kNoRaster);
+  refuse_raster_output();
 }
 
 Ref sus_to_png(PyObject*, const FastArgs& call) { raster(bind(kPng, call)); }
@@ -157,6 +135,11 @@ Ref sus_to_jpg(PyObject*, const FastArgs& call) { raster(bind(kJpg, call)); }
 Ref sus_to_jpeg(PyObject*, const FastArgs& call) { raster(bind(kJpeg, call)); }
 
 }  // namespace
+
+void refuse_raster_output() {
+  throw_error(PyExc_RuntimeError,
+              "PNG/JPEG output requires building with the `skia-image` feature");
+}
 
 Drawing drawing_for_render(std::optional<std::string> note_host,
                            std::optional<std::string> style_sheet, bool skill,

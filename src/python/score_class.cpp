@@ -17,13 +17,7 @@ namespace {
 constexpr Signature kOpen{"Score.open()", 1, "path"};
 Ref open(PyObject*, const FastArgs& call) {
   auto a = bind(kOpen, call);
-  std::string path(arg("path", a[0], to_text));
-  try {
-    return wrap(Score::open(path));
-  } catch (const Error& e) {
-    if (e.kind() != ErrorKind::Io) throw;
-    throw Error(ErrorKind::Io, std::string("Failed to open score: ") + e.what());
-  }
+  return wrap(open_score(arg("path", a[0], owned_text)));
 }
 
 constexpr Signature kFromStr{"Score.from_str()", 1, "content"};
@@ -137,6 +131,15 @@ const ClassDef kClass{
 };
 
 }  // namespace
+
+Score open_score(const std::string& path) {
+  try {
+    return Score::open(path);
+  } catch (const Error& e) {
+    if (e.kind() != ErrorKind::Io) throw;
+    throw Error(ErrorKind::Io, "Failed to open score: " + std::string(e.what()));
+  }
+}
 
 PyTypeObject* ClassTraits<Score>::type() { return class_type<Score>(kClass); }
 

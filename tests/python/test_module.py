@@ -6,12 +6,9 @@ import weakref
 
 import corvane_scores_rs as m
 
-# Full registration order; names not built yet are simply absent.
-REGISTRATION_ORDER = [
-    "Fraction", "Meta", "Event", "Score", "Lyric", "Rebase", "Drawing",
-    "sus_to_svg", "sus_to_png", "sus_to_jpg", "sus_to_jpeg",
-]
-CLASSES = ["Fraction", "Meta", "Event", "Score"]
+CLASSES = ["Fraction", "Meta", "Event", "Score", "Lyric", "Rebase", "Drawing"]
+FUNCTIONS = ["sus_to_svg", "sus_to_png", "sus_to_jpg", "sus_to_jpeg"]
+REGISTRATION_ORDER = CLASSES + FUNCTIONS
 
 
 def fresh_module():
@@ -21,11 +18,19 @@ def fresh_module():
 
 class RegistrationTest(unittest.TestCase):
     def test_all_lists_registered_names_in_order(self):
-        self.assertIsInstance(m.__all__, list)
-        self.assertEqual(m.__all__, [n for n in REGISTRATION_ORDER if n in m.__all__])
-        self.assertEqual(m.__all__[:4], CLASSES)
+        self.assertIs(type(m.__all__), list)
+        self.assertEqual(m.__all__, REGISTRATION_ORDER)
         for name in m.__all__:
             self.assertTrue(hasattr(m, name), name)
+
+    def test_functions_are_builtins_of_the_module(self):
+        for name in FUNCTIONS:
+            with self.subTest(name):
+                fn = getattr(m, name)
+                self.assertEqual(type(fn).__name__, "builtin_function_or_method")
+                self.assertEqual(fn.__name__, name)
+                self.assertEqual(fn.__module__, "corvane_scores_rs")
+                self.assertIs(fn.__self__, m)
 
     def test_module_docstring_is_empty(self):
         self.assertEqual(m.__doc__, "")
@@ -38,6 +43,8 @@ class RegistrationTest(unittest.TestCase):
         self.assertEqual(mod.__all__, m.__all__)
         for name in CLASSES:
             self.assertIs(getattr(mod, name), getattr(m, name))
+        for name in FUNCTIONS:
+            self.assertIs(getattr(mod, name).__self__, mod)
 
     def test_existing_list_all_gets_names_appended(self):
         spec, mod = fresh_module()
@@ -95,10 +102,11 @@ class ClassShapeTest(unittest.TestCase):
             self.assertEqual(cls.__qualname__, name)
 
     def test_classes_without_constructor_refuse_instantiation(self):
-        for name in ["Meta", "Event", "Score"]:
+        for name in ["Meta", "Event", "Score", "Lyric", "Rebase"]:
             with self.subTest(name), self.assertRaises(TypeError):
                 getattr(m, name)()
         self.assertEqual(str(m.Fraction(3)), "3.")
+        self.assertIs(type(m.Drawing()), m.Drawing)
 
     def test_no_class_can_be_subclassed(self):
         for name in CLASSES:
@@ -107,7 +115,8 @@ class ClassShapeTest(unittest.TestCase):
 
     def test_instances_have_no_dict_and_no_weakrefs(self):
         score = m.Score.from_str("")
-        for obj in [m.Fraction(1, 2), score, score.meta, score.get_event(0)]:
+        for obj in [m.Fraction(1, 2), score, score.meta, score.get_event(0),
+                    m.Lyric.load(""), m.Rebase.from_json("{}"), m.Drawing()]:
             with self.subTest(type(obj).__name__):
                 with self.assertRaises(AttributeError):
                     obj.anything = 1
