@@ -82,8 +82,6 @@ inline constexpr std::int64_t kMaxBeatLines = 1000000;
 // gigabytes of text, and so can a huge title or style sheet; past this size
 // Drawing::svg throws instead, as soon as the size is known.
 inline constexpr std::size_t kMaxDocumentBytes = std::size_t{256} << 20;
-// Throws Error(ErrorKind::Value) when `bytes` exceeds kMaxDocumentBytes.
-void check_document_size(std::size_t bytes);
 
 // Defaults left to this implementation.
 extern const char* const kDefaultNoteHost;

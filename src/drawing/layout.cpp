@@ -23,8 +23,6 @@ void DocumentBudget::refuse() const {
   throw Error(ErrorKind::Value, msg);
 }
 
-void check_document_size(std::size_t bytes) { DocumentBudget().check(bytes); }
-
 double ColumnYCache::operator()(Fraction bar) {
   if (2 * (count_ + 1) > slots_.size()) grow();
   const std::size_t mask = slots_.size() - 1;

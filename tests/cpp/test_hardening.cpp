@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "drawing/drawing.hpp"
+#include "drawing/layout.hpp"
 #include "error.hpp"
 #include "rebase.hpp"
 #include "score.hpp"
@@ -67,8 +68,8 @@ TEST(HardeningRender, LastBarBeyondTheLimitIsAnError) {
 // A slide chain of many start steps draws a path from every step, so the text
 // grows with the square of the chain; the renderer stops at a fixed size.
 TEST(HardeningRender, DocumentSizeIsBounded) {
-  EXPECT_NO_THROW(check_document_size(kMaxDocumentBytes));
-  const Error e = error_of([] { check_document_size(kMaxDocumentBytes + 1); });
+  EXPECT_NO_THROW(DocumentBudget().check(kMaxDocumentBytes));
+  const Error e = error_of([] { DocumentBudget().check(kMaxDocumentBytes + 1); });
   EXPECT_EQ(e.kind(), ErrorKind::Value);
   EXPECT_STREQ(e.what(), "chart too large to render: the document exceeds 256 MiB");
 
